@@ -1,0 +1,202 @@
+// The COM-server module of ZovKestor: object map rows, interface tables, the
+// module class chain (CAtlModule -> CAtlModuleT -> CComModule) and the three
+// module records that live for the whole process.
+//
+// Bodies live where their subsystem lives: lock count, class objects and
+// the global interface table in broker/, registration (scripts, classes,
+// type library, categories) in registrar/.
+#ifndef KESTOR_BROKER_COM_MODULE_H
+#define KESTOR_BROKER_COM_MODULE_H
+
+#include <objbase.h>
+#include <comcat.h>
+#include <oaidl.h>
+
+// Carries an HRESULT out of a routine that has no other way to fail; raised
+// only when a mandatory pointer argument is missing.
+class CAtlException
+{
+public:
+    explicit CAtlException(HRESULT hr) : m_hr(hr) {}
+    operator HRESULT() const { return m_hr; }
+    HRESULT m_hr;
+};
+
+// The registration-script interpreter as the module sees it (registrar/).
+struct IRegistrarBase : public IUnknown
+{
+    virtual HRESULT STDMETHODCALLTYPE DefineReplacement(LPCOLESTR name, LPCOLESTR value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResetReplacements() = 0;
+};
+
+// One extra replacement variable for ApplyRegistryScript; a null name ends
+// the list.
+struct ReplacementEntry
+{
+    LPCOLESTR name;
+    LPCOLESTR value;
+};
+
+// Kinds of CategoryMapEntry rows.
+enum
+{
+    CATEGORY_MAP_END = 0,
+    CATEGORY_IMPLEMENTED = 1,
+    CATEGORY_REQUIRED = 2
+};
+
+// One row of a class's component-category map; kind 0 ends the map.
+struct CategoryMapEntry
+{
+    int kind;
+    const CATID *categoryId;
+};
+
+// Creators share one shape: (argument, IID, result place). For a
+// class-object creator the argument is the instance creator to bind, for an
+// instance creator it is the outer object.
+typedef HRESULT(WINAPI *CreatorFunction)(void *argument, REFIID iid, void **result);
+
+// One row of the object map; a row with a null clsid ends the map.
+struct ObjectMapEntry
+{
+    const CLSID *clsid;
+    HRESULT(WINAPI *updateRegistry)(BOOL registerObject);
+    CreatorFunction getClassObject;
+    CreatorFunction createInstance;
+    IUnknown *classFactory;
+    DWORD registerCookie;
+    LPCSTR(WINAPI *getObjectDescription)();
+    const CategoryMapEntry *(WINAPI *getCategoryMap)();
+    void(WINAPI *objectMain)(bool starting);
+};
+
+// Kinds of InterfaceMapEntry rows: 0 ends the table; "simple" rows answer
+// with the object start plus the row's offset.
+enum
+{
+    INTERFACE_MAP_END = 0,
+    INTERFACE_MAP_SIMPLE = 1
+};
+
+struct InterfaceMapEntry
+{
+    const IID *iid;
+    DWORD_PTR offset;
+    int kind;
+};
+
+// The shared QueryInterface walk over an interface table.
+HRESULT WINAPI InternalQueryInterface(void *object, const InterfaceMapEntry *table, REFIID iid,
+                                      void **result);
+
+// Base of the module chain: the size word, the lock count and the module
+// critical section.
+class CAtlModule
+{
+public:
+    CAtlModule();
+    virtual ~CAtlModule();
+
+    virtual LONG Lock();
+    virtual LONG Unlock();
+    virtual LONG GetLockCount();
+    virtual HRESULT GetGlobalInterfaceTable(IGlobalInterfaceTable **result) = 0;
+    virtual HRESULT AddStandardReplacements(IRegistrarBase *registrar) = 0;
+    // Entry points for a registrar outside the program; this program has
+    // none, so both refuse at once with E_FAIL.
+    virtual HRESULT ApplyExternalRegistrarScriptByName(LPCOLESTR resourceName, BOOL registerScript,
+                                                       const ReplacementEntry *extra);
+    virtual HRESULT ApplyExternalRegistrarScript(UINT resourceId, BOOL registerScript,
+                                                 const ReplacementEntry *extra);
+    virtual HRESULT ApplyRegistryScript(UINT resourceId, BOOL registerScript,
+                                        const ReplacementEntry *extra) = 0;
+    virtual HRESULT ApplyRegistryScriptByName(LPCSTR resourceName, BOOL registerScript,
+                                              const ReplacementEntry *extra) = 0;
+
+    // Tears the module down once; a second call does nothing.
+    void Term();
+
+    UINT m_sizeWord;
+    LONG m_lockCount;
+    CRITICAL_SECTION m_moduleLock;
+
+private:
+    CAtlModule(const CAtlModule &) = delete;
+    CAtlModule &operator=(const CAtlModule &) = delete;
+};
+
+template <class T>
+class CAtlModuleT : public CAtlModule
+{
+};
+
+class CComModule : public CAtlModuleT<CComModule>
+{
+public:
+    CComModule();
+    ~CComModule() override;
+
+    // Attaches the object map, records the LIBID and calls each row's
+    // objectMain with true.
+    HRESULT InitComModule(ObjectMapEntry *objectMap, HINSTANCE instance, const GUID *libid);
+
+    HRESULT GetGlobalInterfaceTable(IGlobalInterfaceTable **result) override;
+
+    HRESULT RegisterClassObjects(DWORD classContext, DWORD flags);
+    HRESULT RevokeClassObjects();
+    static HRESULT RegisterClassObject(ObjectMapEntry *row, DWORD classContext, DWORD flags);
+    static HRESULT RevokeClassObject(ObjectMapEntry *row);
+
+    // Registration (registrar/module_registration.cpp).
+    HRESULT AddStandardReplacements(IRegistrarBase *registrar) override;
+    HRESULT ApplyRegistryScript(UINT resourceId, BOOL registerScript,
+                                const ReplacementEntry *extra) override;
+    HRESULT ApplyRegistryScriptByName(LPCSTR resourceName, BOOL registerScript,
+                                      const ReplacementEntry *extra) override;
+    HRESULT RegisterServerObjects(BOOL withTypeLibrary, const CLSID *onlyClass);
+    HRESULT UnregisterServerObjects(BOOL withTypeLibrary, const CLSID *onlyClass);
+
+    IGlobalInterfaceTable *m_globalInterfaceTable;
+    ObjectMapEntry *m_objectMap;
+    GUID m_libid;
+};
+
+// The process-wide module: objects and class factories reach Lock and Unlock
+// through it, so the most derived module's Unlock is the one in force.
+extern CAtlModule *g_atlModule;
+
+// The three module records, constructed before the entry point runs.
+struct CBaseModuleRecord
+{
+    CBaseModuleRecord();
+    ~CBaseModuleRecord();
+    HINSTANCE m_instance;          // finds the program's resources and file name
+    HINSTANCE m_resourceInstance;  // same module; kept apart as the record has it
+    CRITICAL_SECTION m_lock;       // never entered
+};
+
+struct CComModuleRecord
+{
+    CComModuleRecord();
+    ~CComModuleRecord();
+    HINSTANCE m_typeLibraryInstance;  // where the type library is looked for
+    ObjectMapEntry **m_autoObjectsBegin;  // automatically collected class rows:
+    ObjectMapEntry **m_autoObjectsEnd;    // always empty in this program
+    CRITICAL_SECTION m_lock;
+};
+
+struct CWindowModuleRecord
+{
+    CWindowModuleRecord();
+    ~CWindowModuleRecord();
+    ATOM *m_classesToUnregister;  // window classes; none in this program
+    int m_classCount;
+    CRITICAL_SECTION m_lock;
+};
+
+extern CBaseModuleRecord g_baseModuleRecord;
+extern CComModuleRecord g_comModuleRecord;
+extern CWindowModuleRecord g_windowModuleRecord;
+
+#endif  // KESTOR_BROKER_COM_MODULE_H

@@ -1,0 +1,3 @@
+/* Defines the identifiers that kestor_interface.h declares, once per binary. */
+#include <initguid.h>
+#include "kestor_interface.h"

@@ -1,0 +1,6 @@
+# Test programs run under 32-bit Wine in a prefix of the build tree's own.
+set(KESTOR_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH
+    "Wine prefix the tests run in; created on first use")
+set(KESTOR_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh)
+set(KESTOR_WINE_SESSION ${CMAKE_SOURCE_DIR}/cmake/wine-session.sh)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTOR_WINE_RUN} ${KESTOR_WINEPREFIX})

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs the whole test suite
+# under 32-bit Wine. Exits non-zero when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+started=$(date +%s)
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja
+cmake --build build
+status=0
+ctest --test-dir build --output-on-failure --parallel 2 || status=$?
+
+echo "test run took $(( $(date +%s) - started )) s"
+exit $status

@@ -1,0 +1,37 @@
+// CRegistryKey: owner of one open registry key, closed on every path by the
+// destructor. All results are Win32 error codes (ERROR_SUCCESS = 0).
+#ifndef KESTOR_SERVICE_REGISTRY_KEY_H
+#define KESTOR_SERVICE_REGISTRY_KEY_H
+
+#include <windows.h>
+
+class CRegistryKey
+{
+public:
+    CRegistryKey() : m_key(NULL) {}
+    ~CRegistryKey() { Close(); }
+
+    CRegistryKey(const CRegistryKey &) = delete;
+    CRegistryKey &operator=(const CRegistryKey &) = delete;
+
+    // Opens subkeyName under parent. On failure the key held so far stays.
+    LONG Open(HKEY parent, LPCSTR subkeyName, REGSAM access);
+    LONG Close();
+
+    // Reads a string value into buffer. byteCount is in/out and mandatory
+    // (CAtlException(E_FAIL) without it). A value that is not a terminated
+    // REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ empties the buffer and fails.
+    LONG QueryStringValue(LPSTR buffer, LPCSTR valueName, DWORD *byteCount);
+
+    // Writes REG_SZ (or REG_MULTI_SZ with multiString). length -1 means
+    // lstrlenA + 1 for REG_SZ and is refused for REG_MULTI_SZ.
+    LONG SetStringValue(LPCSTR value, LPCSTR valueName, bool multiString = false, int length = -1);
+
+    HKEY Handle() const { return m_key; }
+    operator HKEY() const { return m_key; }
+
+private:
+    HKEY m_key;
+};
+
+#endif  // KESTOR_SERVICE_REGISTRY_KEY_H

@@ -1,0 +1,53 @@
+// CServiceModule: the one module of ZovKestor. It adds the service fields to
+// the COM module and replaces only Unlock. The instance is a static object
+// whose fields stay zero until InitServiceModule runs.
+#ifndef KESTOR_SERVICE_SERVICE_MODULE_H
+#define KESTOR_SERVICE_SERVICE_MODULE_H
+
+#include <windows.h>
+
+#include "../broker/com_module.h"
+
+// Identity of the service host.
+#define KESTOR_SERVICE_NAME_ID 100
+#define KESTOR_SERVICE_NAME "ZovKestor"
+
+class CServiceModule : public CComModule
+{
+public:
+    // Module state (service_module.cpp).
+    void InitServiceModule(ObjectMapEntry *objectMap, HINSTANCE instance, UINT serviceNameId,
+                           const GUID *libid);
+
+    // Posts WM_QUIT to the loop thread when the last lock of a local server
+    // goes (service_module.cpp).
+    LONG Unlock() override;
+
+    // Service control and run loop (service_control.cpp, run_loop.cpp).
+    void StartHosting();
+    void ServiceMainEntry(DWORD argc, LPSTR *argv);
+    void OnServiceControl(DWORD control);
+    static void WINAPI ServiceMainEntryStatic(DWORD argc, LPSTR *argv);
+    static void WINAPI OnServiceControlStatic(DWORD control);
+    void RunServer();
+    void ReportServiceState(DWORD state);
+    void LogMessage(LPCSTR format, ...);
+
+    // Installation and AppID registration (installation.cpp).
+    HRESULT RegisterAsServer(BOOL withTypeLibrary, BOOL asService);
+    HRESULT UnregisterAsServer();
+    BOOL IsServiceInstalled();
+    BOOL InstallService();
+    BOOL UninstallService();
+
+    char m_serviceName[256];
+    SERVICE_STATUS_HANDLE m_statusHandle;
+    SERVICE_STATUS m_status;
+    DWORD m_loopThreadId;
+    BOOL m_isService;
+};
+
+// The process's one module instance.
+extern CServiceModule g_serviceModule;
+
+#endif  // KESTOR_SERVICE_SERVICE_MODULE_H

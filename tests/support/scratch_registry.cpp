@@ -1,0 +1,69 @@
+#include "scratch_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+LONG g_scratchCounter = 0;
+
+}  // namespace
+
+ScratchKey::ScratchKey(const char *tag) : m_key(NULL)
+{
+    char name[128];
+    std::snprintf(name, sizeof name, "Software\\KestorTests\\%s-%lu-%ld", tag,
+                  GetCurrentProcessId(), InterlockedIncrement(&g_scratchCounter));
+    m_path = name;
+    RegDeleteTreeA(HKEY_CURRENT_USER, m_path.c_str());
+    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, NULL, 0,
+                                  KEY_ALL_ACCESS, NULL, &m_key, NULL);
+    EXPECT_EQ(ERROR_SUCCESS, result) << "creating " << m_path;
+}
+
+ScratchKey::~ScratchKey()
+{
+    if (m_key != NULL)
+        RegCloseKey(m_key);
+    RegDeleteTreeA(HKEY_CURRENT_USER, m_path.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, m_path.c_str());
+}
+
+ClassesRootOverride::ClassesRootOverride(HKEY target)
+{
+    EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, target));
+}
+
+ClassesRootOverride::~ClassesRootOverride()
+{
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, NULL);
+}
+
+bool ReadRegistryValue(HKEY root, const char *subkey, const char *name, DWORD *type,
+                       std::string *bytes)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    LONG result = RegQueryValueExA(key, name, NULL, type, NULL, &size);
+    if (result == ERROR_SUCCESS)
+    {
+        bytes->assign(size, '\0');
+        result = RegQueryValueExA(key, name, NULL, type,
+                                  reinterpret_cast<BYTE *>(&(*bytes)[0]), &size);
+        bytes->resize(size);
+    }
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool RegistryKeyExists(HKEY root, const char *subkey)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}

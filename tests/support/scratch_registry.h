@@ -1,0 +1,45 @@
+// Registry places of a test's own, removed again when the test ends.
+#ifndef KESTOR_TESTS_SCRATCH_REGISTRY_H
+#define KESTOR_TESTS_SCRATCH_REGISTRY_H
+
+#include <windows.h>
+
+#include <string>
+
+// A fresh, empty key HKEY_CURRENT_USER\Software\KestorTests\<tag>-<pid>-<n>,
+// deleted with its whole tree by the destructor. Tests that run in parallel
+// share one registry, so every scratch key has a name of its own.
+class ScratchKey
+{
+public:
+    explicit ScratchKey(const char *tag);
+    ~ScratchKey();
+    ScratchKey(const ScratchKey &) = delete;
+    ScratchKey &operator=(const ScratchKey &) = delete;
+
+    HKEY Handle() const { return m_key; }
+    // Path below HKEY_CURRENT_USER, e.g. for scripts that name "HKCU".
+    const std::string &Path() const { return m_path; }
+
+private:
+    HKEY m_key;
+    std::string m_path;
+};
+
+// Points HKEY_CLASSES_ROOT of this process at a scratch key until the
+// destructor restores it.
+class ClassesRootOverride
+{
+public:
+    explicit ClassesRootOverride(HKEY target);
+    ~ClassesRootOverride();
+    ClassesRootOverride(const ClassesRootOverride &) = delete;
+    ClassesRootOverride &operator=(const ClassesRootOverride &) = delete;
+};
+
+// Reads a value of any type; false when it is missing.
+bool ReadRegistryValue(HKEY root, const char *subkey, const char *name, DWORD *type,
+                       std::string *bytes);
+bool RegistryKeyExists(HKEY root, const char *subkey);
+
+#endif  // KESTOR_TESTS_SCRATCH_REGISTRY_H
