@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Starts or ends the Wine session of a prefix:
-#   wine-session.sh start PREFIX   creates the prefix when missing, then keeps
-#                                  one wineserver and the helper processes up
+#   wine-session.sh start PREFIX   creates the prefix when missing (a copy of
+#                                  PREFIX-template, which is booted once), then
+#                                  keeps one wineserver and its helpers up
 #   wine-session.sh stop PREFIX    ends the session and flushes the registry
 # Every Wine process started here has its output on /dev/null, so no helper
 # process (services.exe, rpcss.exe, ...) holds a caller's pipe open.
 set -eu
 action=$1
-export WINEPREFIX=$2
+prefix=$2
+template=$prefix-template
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
@@ -16,18 +18,25 @@ quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
 case $action in
 start)
+  if [ ! -f "$template/system.reg" ]; then
+    rm -rf "$template"
+    mkdir -p "$(dirname "$template")"
+    WINEPREFIX=$template quiet wine wineboot --init
+    WINEPREFIX=$template quiet wineserver -w
+  fi
+  export WINEPREFIX=$prefix
   quiet wineserver -k || true
   quiet wineserver -w || true
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    quiet wine wineboot --init
-    quiet wineserver -w
+  if [ ! -f "$prefix/system.reg" ]; then
+    rm -rf "$prefix"
+    cp -a "$template" "$prefix"
   fi
   # Keep the server for an hour after its last client; "stop" ends it.
   quiet wineserver -p3600
   quiet wine wineboot --init
   ;;
 stop)
+  export WINEPREFIX=$prefix
   quiet wineserver -k || true
   quiet wineserver -w || true
   ;;

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs one Windows program in a throw-away Wine prefix of its own:
+#   scratch-prefix.sh TEMPLATE PROGRAM [ARGS...]
+# The prefix is a copy of TEMPLATE (a booted prefix) with its own session,
+# so the program may install services, register classes or kill servers
+# without touching anything else. The session is ended and the prefix
+# removed afterwards; the exit code is the program's (low byte).
+# KESTOR_KEEP_SCRATCH=1 keeps the prefix for a look afterwards.
+set -u
+template=$(cd "$1" && pwd)
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+
+scratch=$(mktemp -d "$(dirname "$template")/scratch.XXXXXX")
+cp -a "$template/." "$scratch/"
+export WINEPREFIX=$scratch WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+finish() {
+  wineserver -k </dev/null >/dev/null 2>&1
+  wineserver -w </dev/null >/dev/null 2>&1
+  if [ "${KESTOR_KEEP_SCRATCH:-0}" = 1 ]; then
+    echo "scratch prefix kept: $scratch"
+  else
+    rm -rf "$scratch"
+  fi
+}
+trap finish EXIT
+
+# The session's helpers must not inherit CTest's pipes.
+wineserver -p120 </dev/null >/dev/null 2>&1
+wine wineboot --init </dev/null >/dev/null 2>&1
+
+"$here/wine-run.sh" "$scratch" "$@"
