@@ -1,0 +1,171 @@
+#include "registrar/type_library.h"
+
+#include <oleauto.h>
+
+#include <cstring>
+
+namespace {
+
+// GetModuleFileNameA's limit and the room behind it for an appended index.
+const DWORD kPathLimit = 260;
+const size_t kPathBuffer = 270;
+
+// A failed call that left no error code must not read as success.
+HRESULT LastErrorResult()
+{
+    DWORD error = GetLastError();
+    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+// Releases what LoadModuleTypeLibrary handed out.
+class LoadedTypeLibrary
+{
+public:
+    LoadedTypeLibrary() : m_path(NULL), m_library(NULL) {}
+    ~LoadedTypeLibrary()
+    {
+        if (m_library != NULL)
+            m_library->Release();
+        SysFreeString(m_path);
+    }
+    LoadedTypeLibrary(const LoadedTypeLibrary &) = delete;
+    LoadedTypeLibrary &operator=(const LoadedTypeLibrary &) = delete;
+
+    BSTR m_path;
+    ITypeLib *m_library;
+};
+
+HRESULT LoadFromNarrowPath(const char *path, WCHAR *widePath, ITypeLib **library)
+{
+    if (MultiByteToWideChar(CP_THREAD_ACP, 0, path, -1, widePath,
+                            static_cast<int>(kPathBuffer)) == 0)
+        return E_OUTOFMEMORY;
+    return LoadTypeLib(widePath, library);
+}
+
+}  // namespace
+
+HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
+                              ITypeLib **library)
+{
+    if (path != NULL)
+        *path = NULL;
+    if (library != NULL)
+        *library = NULL;
+    if (path == NULL || library == NULL)
+        return E_POINTER;
+
+    char modulePath[kPathBuffer];
+    DWORD length = GetModuleFileNameA(module, modulePath, kPathLimit);
+    if (length == 0)
+        return LastErrorResult();
+    if (length == kPathLimit)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    modulePath[length] = '\0';
+
+    // The extension starts at the last dot of the file name proper; a dot
+    // in a folder name does not count.
+    char *extension = NULL;
+    for (char *p = modulePath; *p != '\0'; p = CharNextA(p))
+    {
+        if (*p == '\\')
+            extension = NULL;
+        else if (*p == '.')
+            extension = p;
+    }
+    if (extension == NULL)
+        extension = modulePath + length;
+
+    if (index != NULL)
+    {
+        // Measured first, so that an index too long for the path buffer is
+        // told apart from a text that cannot be converted.
+        int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, index, -1, NULL, 0, NULL, NULL);
+        if (needed == 0)
+            return E_OUTOFMEMORY;
+        if (length + static_cast<size_t>(needed - 1) >= kPathBuffer)
+            return E_FAIL;
+        if (WideCharToMultiByte(CP_THREAD_ACP, 0, index, -1, modulePath + length,
+                                static_cast<int>(kPathBuffer - length), NULL, NULL) == 0)
+            return E_OUTOFMEMORY;
+    }
+
+    WCHAR widePath[kPathBuffer];
+    ITypeLib *loaded = NULL;
+    HRESULT hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
+    if (FAILED(hr))
+    {
+        // Not inside the module: try "<path without extension>.tlb".
+        if (static_cast<size_t>(extension - modulePath) + 5 > kPathLimit)
+            return E_FAIL;
+        std::strcpy(extension, ".tlb");
+        hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
+        if (FAILED(hr))
+            return hr;
+    }
+
+    BSTR loadedPath = SysAllocString(widePath);
+    if (loadedPath == NULL)
+    {
+        loaded->Release();
+        return E_OUTOFMEMORY;
+    }
+    *path = loadedPath;
+    *library = loaded;
+    return hr;
+}
+
+HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
+{
+    LoadedTypeLibrary typeLibrary;
+    HRESULT hr = LoadModuleTypeLibrary(module, index, &typeLibrary.m_path,
+                                       &typeLibrary.m_library);
+    if (FAILED(hr))
+        return hr;
+
+    // The help directory is the folder of the library's own help file;
+    // without one the registration names none.
+    BSTR helpFile = NULL;
+    WCHAR helpDirectory[kPathLimit];
+    const WCHAR *helpDirectoryArgument = NULL;
+    if (SUCCEEDED(typeLibrary.m_library->GetDocumentation(-1, NULL, NULL, NULL, &helpFile)))
+    {
+        size_t copied = 0;
+        if (helpFile != NULL)
+        {
+            for (; copied < kPathLimit - 1 && helpFile[copied] != L'\0'; ++copied)
+                helpDirectory[copied] = helpFile[copied];
+        }
+        size_t cut = 0;
+        for (size_t i = 0; i < copied; ++i)
+        {
+            WCHAR c = helpDirectory[i];
+            if (c == L'\\' || c == L'/' || c == L':')
+                cut = i + 1;
+        }
+        helpDirectory[cut] = L'\0';
+        helpDirectoryArgument = helpDirectory;
+        SysFreeString(helpFile);
+    }
+
+    return RegisterTypeLib(typeLibrary.m_library, typeLibrary.m_path,
+                           const_cast<WCHAR *>(helpDirectoryArgument));
+}
+
+HRESULT UnregisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
+{
+    LoadedTypeLibrary typeLibrary;
+    HRESULT hr = LoadModuleTypeLibrary(module, index, &typeLibrary.m_path,
+                                       &typeLibrary.m_library);
+    if (FAILED(hr))
+        return hr;
+
+    TLIBATTR *attributes = NULL;
+    hr = typeLibrary.m_library->GetLibAttr(&attributes);
+    if (FAILED(hr))
+        return hr;
+    hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                           attributes->lcid, attributes->syskind);
+    typeLibrary.m_library->ReleaseTLibAttr(attributes);
+    return hr;
+}
