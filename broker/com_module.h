@@ -157,6 +157,10 @@ public:
     HRESULT RegisterServerObjects(BOOL withTypeLibrary, const CLSID *onlyClass);
     HRESULT UnregisterServerObjects(BOOL withTypeLibrary, const CLSID *onlyClass);
 
+    // Releases the cached global interface table, then the base's
+    // termination; once only, like the base's.
+    void Term();
+
     IGlobalInterfaceTable *m_globalInterfaceTable;
     ObjectMapEntry *m_objectMap;
     GUID m_libid;
@@ -174,6 +178,7 @@ struct CBaseModuleRecord
     HINSTANCE m_instance;          // finds the program's resources and file name
     HINSTANCE m_resourceInstance;  // same module; kept apart as the record has it
     CRITICAL_SECTION m_lock;       // never entered
+    bool m_lockInitialised;        // m_lock exists and is deleted at tear-down
 };
 
 struct CComModuleRecord
@@ -184,6 +189,7 @@ struct CComModuleRecord
     ObjectMapEntry **m_autoObjectsBegin;  // automatically collected class rows:
     ObjectMapEntry **m_autoObjectsEnd;    // always empty in this program
     CRITICAL_SECTION m_lock;
+    bool m_lockInitialised;
 };
 
 struct CWindowModuleRecord
@@ -193,6 +199,7 @@ struct CWindowModuleRecord
     ATOM *m_classesToUnregister;  // window classes; none in this program
     int m_classCount;
     CRITICAL_SECTION m_lock;
+    bool m_lockInitialised;
 };
 
 extern CBaseModuleRecord g_baseModuleRecord;

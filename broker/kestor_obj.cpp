@@ -1,0 +1,110 @@
+#include "kestor_obj.h"
+
+namespace {
+
+// The only key the object writes, and the text a key path is tested against.
+const WCHAR kSettingsKey[] = KESTOR_SETTINGS_KEY_W;
+const size_t kSettingsKeyLength = sizeof kSettingsKey / sizeof kSettingsKey[0] - 1;
+
+const REGSAM kSettingsAccess = KEY_READ | KEY_WRITE;
+
+// Owner of the settings key for the length of one call.
+class SettingsKeyHandle
+{
+public:
+    SettingsKeyHandle() : m_key(NULL) {}
+    ~SettingsKeyHandle()
+    {
+        // Its result changes nothing for the caller.
+        if (m_key != NULL)
+            RegCloseKey(m_key);
+    }
+    SettingsKeyHandle(const SettingsKeyHandle &) = delete;
+    SettingsKeyHandle &operator=(const SettingsKeyHandle &) = delete;
+
+    HKEY *Place() { return &m_key; }
+    HKEY Get() const { return m_key; }
+
+private:
+    HKEY m_key;
+};
+
+// A key path passes when, over the shorter of itself and the fixed key
+// name, it agrees with that name code unit for code unit. A null path is
+// the empty string, as COM takes a null BSTR.
+bool KeyPathAccepted(const WCHAR *keyPath)
+{
+    if (keyPath == NULL)
+        return true;
+    for (size_t i = 0; i < kSettingsKeyLength; ++i)
+    {
+        if (keyPath[i] == L'\0')
+            return true;
+        if (keyPath[i] != kSettingsKey[i])
+            return false;
+    }
+    return true;
+}
+
+HRESULT FromWin32(LONG code)
+{
+    if (code > 0)
+        return static_cast<HRESULT>(0x80070000u | (static_cast<DWORD>(code) & 0xFFFFu));
+    return static_cast<HRESULT>(code);
+}
+
+}  // namespace
+
+const InterfaceMapEntry *CKestorObj::GetInterfaceMap()
+{
+    static const InterfaceMapEntry table[] = {
+        {&IID_IKestor, InterfaceOffset<IKestor, CKestorObj>(), INTERFACE_MAP_SIMPLE},
+        {NULL, 0, INTERFACE_MAP_END},
+    };
+    return table;
+}
+
+HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType, BSTR keyPath,
+                                                     BSTR valueName, BSTR valueData)
+{
+    // Argument tests first: a refused call touches no key.
+    if (valueName == NULL || valueData == NULL)
+        return E_INVALIDARG;
+    if (valueType != SettingValueString)
+        return E_INVALIDARG;
+    if (!KeyPathAccepted(keyPath))
+        return E_INVALIDARG;
+
+    SettingsKeyHandle key;
+    LONG result = RegOpenKeyExW(HKEY_CLASSES_ROOT, kSettingsKey, 0, kSettingsAccess, key.Place());
+    if (result != ERROR_SUCCESS)
+    {
+        *key.Place() = NULL;
+        result = RegCreateKeyExW(HKEY_CLASSES_ROOT, kSettingsKey, 0, NULL,
+                                 REG_OPTION_NON_VOLATILE, kSettingsAccess, NULL, key.Place(),
+                                 NULL);
+        if (result != ERROR_SUCCESS)
+        {
+            *key.Place() = NULL;
+            return FromWin32(result);
+        }
+    }
+
+    // The length prefix, not the first NUL, decides how much is stored, so
+    // embedded NULs and the terminator are all written.
+    const DWORD byteCount = (SysStringLen(valueData) + 1) * sizeof(WCHAR);
+    result = RegSetValueExW(key.Get(), valueName, 0, REG_SZ,
+                            reinterpret_cast<const BYTE *>(valueData), byteCount);
+    return result == ERROR_SUCCESS ? S_OK : FromWin32(result);
+}
+
+HRESULT WINAPI CreateKestorObj(void *outer, REFIID iid, void **result)
+{
+    if (result == NULL)
+        return E_POINTER;
+    *result = NULL;
+    // The object cannot be aggregated.
+    if (outer != NULL)
+        return CLASS_E_NOAGGREGATION;
+    return CComObject<CKestorObj>::Create(iid, result);
+}
