@@ -1,0 +1,166 @@
+// Registration as a local server or as a service: the AppID values that make
+// COM start the server through the SCM, and the SCM entry itself.
+#include "service_module.h"
+
+#include "broker/kestor_interface.h"
+#include "registry_key.h"
+
+namespace {
+
+// Script resource that writes the server's AppID key.
+const UINT kAppIdScript = 100;
+
+// Owns a handle of the service manager or of one service.
+class ServiceHandle
+{
+public:
+    explicit ServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
+    ~ServiceHandle()
+    {
+        if (m_handle != NULL)
+            CloseServiceHandle(m_handle);
+    }
+    ServiceHandle(const ServiceHandle &) = delete;
+    ServiceHandle &operator=(const ServiceHandle &) = delete;
+
+    operator SC_HANDLE() const { return m_handle; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+SC_HANDLE OpenServiceManager()
+{
+    return OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+}
+
+}  // namespace
+
+HRESULT CServiceModule::RegisterAsServer(BOOL withTypeLibrary, BOOL asService)
+{
+    HRESULT hr = CoInitialize(NULL);
+    if (FAILED(hr))
+        return hr;
+
+    UninstallService();
+    // Creates the AppID key edited below.
+    ApplyRegistryScript(kAppIdScript, TRUE, NULL);
+
+    CRegistryKey appIdKey;
+    LONG error = appIdKey.Open(HKEY_CLASSES_ROOT, "AppID", KEY_WRITE);
+    if (error != ERROR_SUCCESS)
+    {
+        CoUninitialize();
+        return error;
+    }
+    CRegistryKey serverKey;
+    error = serverKey.Open(appIdKey, KESTOR_APPID_TEXT, KEY_WRITE);
+    if (error != ERROR_SUCCESS)
+    {
+        appIdKey.Close();
+        CoUninitialize();
+        return error;
+    }
+
+    RegDeleteValueA(serverKey, "LocalService");
+    if (asService)
+    {
+        // The same name as the SCM entry: COM starts the service by it.
+        serverKey.SetStringValue(KESTOR_SERVICE_NAME, "LocalService");
+        serverKey.SetStringValue("-Service", "ServiceParameters");
+        InstallService();
+    }
+
+    hr = RegisterServerObjects(withTypeLibrary, NULL);
+    CoUninitialize();
+    return hr;
+}
+
+HRESULT CServiceModule::UnregisterAsServer()
+{
+    HRESULT hr = CoInitialize(NULL);
+    if (FAILED(hr))
+        return hr;
+    ApplyRegistryScript(kAppIdScript, FALSE, NULL);
+    UninstallService();
+    UnregisterServerObjects(TRUE, NULL);
+    CoUninitialize();
+    return S_OK;
+}
+
+BOOL CServiceModule::IsServiceInstalled()
+{
+    ServiceHandle manager(OpenServiceManager());
+    if (manager == NULL)
+        return FALSE;
+    ServiceHandle service(OpenServiceA(manager, m_serviceName, SERVICE_QUERY_CONFIG));
+    return service != NULL;
+}
+
+BOOL CServiceModule::InstallService()
+{
+    // An existing entry keeps its configuration.
+    if (IsServiceInstalled())
+        return TRUE;
+
+    ServiceHandle manager(OpenServiceManager());
+    if (manager == NULL)
+    {
+        MessageBoxA(NULL, "Couldn't open service manager", m_serviceName, MB_OK);
+        return FALSE;
+    }
+
+    // The path goes in quotes: unquoted, a path with blanks lets the SCM try
+    // its prefixes ("C:\Program.exe", ...) as the program to run.
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    SC_HANDLE created = NULL;
+    if (length > 0 && length < sizeof path)
+    {
+        char quotedPath[MAX_PATH + 2];
+        quotedPath[0] = '"';
+        lstrcpyA(quotedPath + 1, path);
+        quotedPath[length + 1] = '"';
+        quotedPath[length + 2] = '\0';
+        created = CreateServiceA(manager, m_serviceName, m_serviceName, SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                 SERVICE_ERROR_NORMAL, quotedPath, NULL, NULL, "RPCSS\0", NULL,
+                                 NULL);
+    }
+    // A truncated path would name another program: no entry rather than that.
+    if (created == NULL)
+    {
+        MessageBoxA(NULL, "Couldn't create service", m_serviceName, MB_OK);
+        return FALSE;
+    }
+    CloseServiceHandle(created);
+    return TRUE;
+}
+
+BOOL CServiceModule::UninstallService()
+{
+    if (!IsServiceInstalled())
+        return TRUE;
+
+    ServiceHandle manager(OpenServiceManager());
+    if (manager == NULL)
+    {
+        MessageBoxA(NULL, "Couldn't open service manager", m_serviceName, MB_OK);
+        return FALSE;
+    }
+    ServiceHandle service(OpenServiceA(manager, m_serviceName, SERVICE_STOP | DELETE));
+    if (service == NULL)
+    {
+        MessageBoxA(NULL, "Couldn't open service", m_serviceName, MB_OK);
+        return FALSE;
+    }
+    // Nothing waits for the service to stop; the entry goes once it has.
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    if (!DeleteService(service))
+    {
+        MessageBoxA(NULL, "Service could not be deleted", m_serviceName, MB_OK);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,36 @@
+// The server loop of both modes: COM apartment and security, the class
+// objects, and the thread's message loop through which COM delivers calls.
+#include "service_module.h"
+
+#include "token_security_descriptor.h"
+
+void CServiceModule::RunServer()
+{
+    // The queue exists before the id is published: a WM_QUIT posted from now
+    // on waits for the loop below.
+    MSG message;
+    PeekMessageA(&message, NULL, WM_USER, WM_USER, PM_NOREMOVE);
+    m_loopThreadId = GetCurrentThreadId();
+
+    CoInitialize(NULL);
+    {
+        CTokenSecurityDescriptor descriptor;
+        descriptor.BuildFromToken(FALSE, TRUE);
+        CoInitializeSecurity(static_cast<PSECURITY_DESCRIPTOR>(descriptor), -1, NULL, NULL,
+                             RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, NULL, EOAC_NONE,
+                             NULL);
+        RegisterClassObjects(CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE);
+
+        LogMessage("Service started");
+        // A stop that came in while starting has already been reported and
+        // its WM_QUIT is queued; RUNNING would contradict it.
+        if (m_isService && m_status.dwCurrentState != SERVICE_STOP_PENDING)
+            ReportServiceState(SERVICE_RUNNING);
+
+        while (GetMessageA(&message, NULL, 0, 0) > 0)
+            DispatchMessageA(&message);
+
+        RevokeClassObjects();
+        CoUninitialize();
+    }
+}
