@@ -1,6 +1,77 @@
 #include "registrar/reg_object.h"
 
+#include <cstring>
 #include <new>
+
+#include "registrar/reg_script_parser.h"
+#include "registrar/script_text.h"
+
+namespace {
+
+// The last error as an HRESULT. A failing call that left no error code is
+// still a failure.
+HRESULT LastErrorResult()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+// Owns a module loaded as a data file.
+class CDataModule
+{
+public:
+    CDataModule() : m_module(NULL) {}
+    ~CDataModule()
+    {
+        if (m_module != NULL)
+            FreeLibrary(m_module);
+    }
+    CDataModule(const CDataModule &) = delete;
+    CDataModule &operator=(const CDataModule &) = delete;
+
+    bool Load(LPCSTR file)
+    {
+        m_module = LoadLibraryExA(file, NULL, LOAD_LIBRARY_AS_DATAFILE);
+        return m_module != NULL;
+    }
+    HMODULE Handle() const { return m_module; }
+
+private:
+    HMODULE m_module;
+};
+
+// The NUL-terminated copy of a resource script; short scripts stay on the
+// stack.
+class CScriptCopy
+{
+public:
+    CScriptCopy() : m_heap(NULL) {}
+    ~CScriptCopy() { delete[] m_heap; }
+    CScriptCopy(const CScriptCopy &) = delete;
+    CScriptCopy &operator=(const CScriptCopy &) = delete;
+
+    LPCSTR Copy(const void *bytes, DWORD count)
+    {
+        char *target = m_local;
+        if (count >= sizeof m_local)
+        {
+            m_heap = new (std::nothrow) char[static_cast<size_t>(count) + 1];
+            if (m_heap == NULL)
+                return NULL;
+            target = m_heap;
+        }
+        if (count > 0)
+            std::memcpy(target, bytes, count);
+        target[count] = '\0';
+        return target;
+    }
+
+private:
+    char m_local[kLocalTextSize];
+    char *m_heap;
+};
+
+}  // namespace
 
 CRegObject::CRegObject()
 {
@@ -26,9 +97,16 @@ ULONG STDMETHODCALLTYPE CRegObject::Release()
     return 0;
 }
 
-HRESULT STDMETHODCALLTYPE CRegObject::DefineReplacement(LPCOLESTR, LPCOLESTR)
+HRESULT STDMETHODCALLTYPE CRegObject::DefineReplacement(LPCOLESTR name, LPCOLESTR value)
 {
-    return E_NOTIMPL;
+    if (name == NULL || value == NULL)
+        return E_INVALIDARG;
+    CNarrowText narrowName;
+    if (!narrowName.Convert(name))
+        return E_OUTOFMEMORY;
+    if (!m_replacements.Add(narrowName.Text(), value))
+        return E_OUTOFMEMORY;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CRegObject::ResetReplacements()
@@ -42,27 +120,85 @@ LPCWSTR CRegObject::FindReplacement(LPCSTR name) const
     return m_replacements.Find(name);
 }
 
-HRESULT CRegObject::RegisterResourceScript(LPCOLESTR, UINT, LPCOLESTR)
+HRESULT CRegObject::RegisterResourceScript(LPCOLESTR moduleFile, UINT resourceId,
+                                           LPCOLESTR resourceType)
 {
-    return E_NOTIMPL;
+    return ApplyResourceScriptWide(moduleFile, MAKEINTRESOURCEA(resourceId), resourceType, TRUE);
 }
 
-HRESULT CRegObject::RegisterResourceScriptByName(LPCOLESTR, LPCOLESTR, LPCOLESTR)
+HRESULT CRegObject::RegisterResourceScriptByName(LPCOLESTR moduleFile, LPCOLESTR resourceName,
+                                                 LPCOLESTR resourceType)
 {
-    return E_NOTIMPL;
+    return ApplyResourceScriptByNameWide(moduleFile, resourceName, resourceType, TRUE);
 }
 
-HRESULT CRegObject::UnregisterResourceScript(LPCOLESTR, UINT, LPCOLESTR)
+HRESULT CRegObject::UnregisterResourceScript(LPCOLESTR moduleFile, UINT resourceId,
+                                             LPCOLESTR resourceType)
 {
-    return E_NOTIMPL;
+    return ApplyResourceScriptWide(moduleFile, MAKEINTRESOURCEA(resourceId), resourceType, FALSE);
 }
 
-HRESULT CRegObject::UnregisterResourceScriptByName(LPCOLESTR, LPCOLESTR, LPCOLESTR)
+HRESULT CRegObject::UnregisterResourceScriptByName(LPCOLESTR moduleFile, LPCOLESTR resourceName,
+                                                   LPCOLESTR resourceType)
 {
-    return E_NOTIMPL;
+    return ApplyResourceScriptByNameWide(moduleFile, resourceName, resourceType, FALSE);
 }
 
-HRESULT CRegObject::ApplyScriptText(LPCSTR, BOOL)
+HRESULT CRegObject::ApplyScriptText(LPCSTR script, BOOL registerScript)
 {
-    return E_NOTIMPL;
+    CRegScriptParser parser(*this);
+    return parser.ApplyScript(script, registerScript);
+}
+
+HRESULT CRegObject::ApplyResourceScriptWide(LPCOLESTR moduleFile, LPCSTR resourceName,
+                                            LPCOLESTR resourceType, BOOL registerScript)
+{
+    CNarrowText type;
+    if (!type.Convert(resourceType))
+        return E_OUTOFMEMORY;
+    return ApplyResourceScript(moduleFile, resourceName, type.Text(), registerScript);
+}
+
+HRESULT CRegObject::ApplyResourceScriptByNameWide(LPCOLESTR moduleFile, LPCOLESTR resourceName,
+                                                  LPCOLESTR resourceType, BOOL registerScript)
+{
+    if (resourceName == NULL || resourceType == NULL)
+        return E_INVALIDARG;
+    CNarrowText name;
+    CNarrowText type;
+    if (!name.Convert(resourceName) || !type.Convert(resourceType))
+        return E_OUTOFMEMORY;
+    return ApplyResourceScript(moduleFile, name.Text(), type.Text(), registerScript);
+}
+
+HRESULT CRegObject::ApplyResourceScript(LPCOLESTR moduleFile, LPCSTR resourceName,
+                                        LPCSTR resourceType, BOOL registerScript)
+{
+    CNarrowText file;
+    if (!file.Convert(moduleFile))
+        return E_OUTOFMEMORY;
+
+    CDataModule module;
+    if (!module.Load(file.Text()))
+        return LastErrorResult();
+
+    HRSRC found = FindResourceA(module.Handle(), resourceName, resourceType);
+    if (found == NULL)
+        return LastErrorResult();
+    HGLOBAL loaded = LoadResource(module.Handle(), found);
+    if (loaded == NULL)
+        return LastErrorResult();
+    const void *bytes = LockResource(loaded);
+    const DWORD size = SizeofResource(module.Handle(), found);
+    if (bytes == NULL && size > 0)
+        return LastErrorResult();
+
+    // The script is the stored bytes up to the first NUL, taken as they are.
+    CScriptCopy copy;
+    LPCSTR script = copy.Copy(bytes, size);
+    if (script == NULL)
+        return E_OUTOFMEMORY;
+
+    CRegScriptParser parser(*this);
+    return parser.ApplyScript(script, registerScript);
 }

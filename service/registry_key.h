@@ -27,6 +27,27 @@ public:
     // lstrlenA + 1 for REG_SZ and is refused for REG_MULTI_SZ.
     LONG SetStringValue(LPCSTR value, LPCSTR valueName, bool multiString = false, int length = -1);
 
+    // Registration-script additions (registrar/registry_key_script.cpp).
+
+    // Creates or opens subkeyName under parent (no class, non-volatile,
+    // default security) and holds it instead of the key held so far. On
+    // failure the object is unchanged.
+    LONG Create(HKEY parent, LPCSTR subkeyName, REGSAM access);
+
+    // Value writes on the held key; a null valueName is the default value.
+    LONG SetDWORDValue(LPCSTR valueName, DWORD value);
+    LONG SetBinaryValue(LPCSTR valueName, const void *bytes, DWORD byteCount);
+    LONG SetMultiStringValue(LPCSTR valueName, const char *list, DWORD byteCount);
+
+    // Deletes subkeyName under the held key together with all its subkeys.
+    // The first failure is returned at once.
+    LONG DeleteKeyTree(LPCSTR subkeyName);
+
+    // Lets a borrowed handle (a predefined root key, a key owned elsewhere)
+    // use the operations above; Detach gives it back unclosed.
+    void Attach(HKEY key);
+    HKEY Detach();
+
     HKEY Handle() const { return m_key; }
     operator HKEY() const { return m_key; }
 
