@@ -147,7 +147,7 @@ DWORD BuildMultiString(LPCSTR text, char *list)
 
 }  // namespace
 
-CRegScriptParser::CRegScriptParser(const CRegObject &owner) : m_owner(owner), m_position(NULL)
+CRegScriptParser::CRegScriptParser(const CRegObject &owner) : m_owner(owner), m_position(NULL), m_cleaningUp(false)
 {
 }
 
@@ -210,7 +210,9 @@ HRESULT CRegScriptParser::ApplyScript(LPCSTR script, BOOL registerScript)
                 // Take back what this root block wrote; the register failure
                 // is what the caller learns.
                 m_position = blockStart;
+                m_cleaningUp = true;
                 ApplyKeyBlock(token, root, FALSE, FALSE);
+                m_cleaningUp = false;
                 break;
             }
         }
@@ -407,7 +409,14 @@ HRESULT CRegScriptParser::ApplyKeyBlockAt(LPSTR token, HKEY parent, BOOL registe
             hr = ApplyKeyBlockAt(token, current, FALSE,
                                  skipping || openResult != ERROR_SUCCESS, depth + 1);
             if (FAILED(hr))
+            {
+                // Taking back a failed registration stops where the
+                // registration stopped; the keys around that point were
+                // created by it and go as they would at the block's end.
+                if (m_cleaningUp && openResult == ERROR_SUCCESS)
+                    RemoveOpenedKey(current, parent, keyName, removable);
                 return hr;
+            }
             hr = ReadToken(m_position, token);
             if (FAILED(hr))
                 return hr;
@@ -418,22 +427,31 @@ HRESULT CRegScriptParser::ApplyKeyBlockAt(LPSTR token, HKEY parent, BOOL registe
         if (openResult != ERROR_SUCCESS)
             return FromWin32(openResult);
 
-        DWORD subkeyCount = 0;
-        if (RegQueryInfoKeyA(current, NULL, NULL, NULL, &subkeyCount, NULL, NULL, NULL, NULL,
-                             NULL, NULL, NULL) != ERROR_SUCCESS)
-            subkeyCount = 0;
-        LONG result = current.Close();
-        if (result != ERROR_SUCCESS)
-            return FromWin32(result);
-        if (removable && subkeyCount == 0)
-        {
-            result = RegDeleteKeyA(parent, keyName);
-            if (result != ERROR_SUCCESS)
-                return FromWin32(result);
-        }
+        hr = RemoveOpenedKey(current, parent, keyName, removable);
+        if (FAILED(hr))
+            return hr;
     }
 
     current.Close();
+    return S_OK;
+}
+
+HRESULT CRegScriptParser::RemoveOpenedKey(CRegistryKey &key, HKEY parent, LPCSTR keyName,
+                                          bool removable)
+{
+    DWORD subkeyCount = 0;
+    if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeyCount, NULL, NULL, NULL, NULL, NULL, NULL,
+                         NULL) != ERROR_SUCCESS)
+        subkeyCount = 0;
+    LONG result = key.Close();
+    if (result != ERROR_SUCCESS)
+        return FromWin32(result);
+    if (removable && subkeyCount == 0)
+    {
+        result = RegDeleteKeyA(parent, keyName);
+        if (result != ERROR_SUCCESS)
+            return FromWin32(result);
+    }
     return S_OK;
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 class CRegObject;
+class CRegistryKey;
 
 // Key names that "ForceRemove" and "Delete" never delete (compared without
 // regard to case with the key's own name).
@@ -51,9 +52,14 @@ public:
 private:
     HRESULT ApplyKeyBlockAt(LPSTR token, HKEY parent, BOOL registerScript, BOOL skipping,
                             int depth);
+    // Closes an unregistered key and deletes it when it may go and has no
+    // subkeys left.
+    HRESULT RemoveOpenedKey(CRegistryKey &key, HKEY parent, LPCSTR keyName, bool removable);
 
     const CRegObject &m_owner;
     LPCSTR m_position;
+    // Set while a failed registration of a root block is taken back.
+    bool m_cleaningUp;
 };
 
 #endif  // KESTOR_REGISTRAR_REG_SCRIPT_PARSER_H
