@@ -1,0 +1,114 @@
+// kestor-set: stores one settings value through the Kestor broker.
+//
+// The broker runs out of process (as a service or a local server), so the
+// value is written with the broker's rights, not the caller's.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <string>
+
+#include "broker/kestor_interface.h"
+#include "client/kestor_set_args.h"
+
+namespace {
+
+class ComApartment
+{
+public:
+    ComApartment() : m_result(CoInitialize(nullptr)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(m_result))
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment &) = delete;
+    ComApartment &operator=(const ComApartment &) = delete;
+    HRESULT Result() const { return m_result; }
+
+private:
+    HRESULT m_result;
+};
+
+class OwnedBstr
+{
+public:
+    explicit OwnedBstr(BSTR text) : m_text(text) {}
+    ~OwnedBstr() { SysFreeString(m_text); }
+    OwnedBstr(const OwnedBstr &) = delete;
+    OwnedBstr &operator=(const OwnedBstr &) = delete;
+    BSTR Get() const { return m_text; }
+
+private:
+    BSTR m_text;
+};
+
+class KestorReference
+{
+public:
+    KestorReference() = default;
+    ~KestorReference()
+    {
+        if (m_kestor != nullptr)
+            m_kestor->Release();
+    }
+    KestorReference(const KestorReference &) = delete;
+    KestorReference &operator=(const KestorReference &) = delete;
+    IKestor **Place() { return &m_kestor; }
+    IKestor *operator->() const { return m_kestor; }
+
+private:
+    IKestor *m_kestor = nullptr;
+};
+
+HRESULT StoreSetting(const SetRequest &request)
+{
+    ComApartment apartment;
+    if (FAILED(apartment.Result()))
+        return apartment.Result();
+
+    OwnedBstr keyPath(AnsiToBstr(request.keyPath));
+    OwnedBstr valueName(AnsiToBstr(request.valueName));
+    OwnedBstr valueData(AnsiToBstr(request.valueData));
+    if (keyPath.Get() == nullptr || valueName.Get() == nullptr || valueData.Get() == nullptr)
+        return E_OUTOFMEMORY;
+
+    // The interface must be released before the apartment goes; the
+    // declaration order sees to it.
+    KestorReference kestor;
+    HRESULT hr = CoCreateInstance(CLSID_KestorObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                                  reinterpret_cast<void **>(kestor.Place()));
+    if (FAILED(hr))
+        return hr;
+    return kestor->SetSettingValue(static_cast<SettingValueType>(request.valueType),
+                                   keyPath.Get(), valueName.Get(), valueData.Get());
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    SetRequest request;
+    std::string error;
+    switch (ParseArguments(argc, argv, &request, &error)) {
+    case ParseOutcome::Help:
+        std::fputs(kKestorSetUsage, stdout);
+        return 0;
+    case ParseOutcome::UsageError:
+        std::fprintf(stderr, "kestor-set: %s\n%s", error.c_str(), kKestorSetUsage);
+        return static_cast<int>(KESTOR_SET_E_USAGE);
+    case ParseOutcome::Run:
+        break;
+    }
+
+    HRESULT hr;
+    try {
+        hr = StoreSetting(request);
+    } catch (...) {
+        hr = E_OUTOFMEMORY;
+    }
+    std::string line = DescribeResult(hr) + "\n";
+    std::fputs(line.c_str(), hr == S_OK ? stdout : stderr);
+    std::fflush(stdout);
+    return static_cast<int>(hr);
+}

@@ -1,0 +1,275 @@
+#include "product_process.h"
+
+#include <tlhelp32.h>
+
+#include <vector>
+
+#include "scratch_registry.h"
+
+namespace {
+
+class OwnedHandle
+{
+public:
+    explicit OwnedHandle(HANDLE handle = nullptr) : m_handle(handle) {}
+    ~OwnedHandle()
+    {
+        if (m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+    }
+    OwnedHandle(const OwnedHandle &) = delete;
+    OwnedHandle &operator=(const OwnedHandle &) = delete;
+    HANDLE Get() const { return m_handle; }
+    bool Valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_handle;
+};
+
+class OwnedServiceHandle
+{
+public:
+    explicit OwnedServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
+    ~OwnedServiceHandle()
+    {
+        if (m_handle != nullptr)
+            CloseServiceHandle(m_handle);
+    }
+    OwnedServiceHandle(const OwnedServiceHandle &) = delete;
+    OwnedServiceHandle &operator=(const OwnedServiceHandle &) = delete;
+    SC_HANDLE Get() const { return m_handle; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+class OwnedKey
+{
+public:
+    OwnedKey() = default;
+    ~OwnedKey()
+    {
+        if (m_key != nullptr)
+            RegCloseKey(m_key);
+    }
+    OwnedKey(const OwnedKey &) = delete;
+    OwnedKey &operator=(const OwnedKey &) = delete;
+    HKEY *Place() { return &m_key; }
+    HKEY Get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+std::string Hex(const BYTE *data, DWORD size)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (DWORD i = 0; i < size; ++i) {
+        text += digits[data[i] >> 4];
+        text += digits[data[i] & 15];
+    }
+    return text;
+}
+
+void SnapshotKey(HKEY key, const std::string &path, std::map<std::string, std::string> *entries)
+{
+    (*entries)[path] = "";
+
+    DWORD subkeyCount = 0, maxSubkey = 0, valueCount = 0, maxValueName = 0, maxValueData = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, &maxSubkey, nullptr,
+                         &valueCount, &maxValueName, &maxValueData, nullptr,
+                         nullptr) != ERROR_SUCCESS) {
+        (*entries)[path] = "unreadable";
+        return;
+    }
+
+    std::vector<char> name(maxValueName + 2);
+    std::vector<BYTE> data(maxValueData + 2);
+    for (DWORD i = 0; i < valueCount; ++i) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, data.data(),
+                          &dataSize) != ERROR_SUCCESS)
+            continue;
+        (*entries)[path + "\\:" + std::string(name.data(), nameSize)] =
+            std::to_string(type) + ":" + Hex(data.data(), dataSize);
+    }
+
+    std::vector<char> subkey(maxSubkey + 2);
+    for (DWORD i = 0; i < subkeyCount; ++i) {
+        DWORD size = static_cast<DWORD>(subkey.size());
+        if (RegEnumKeyExA(key, i, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            continue;
+        std::string child(subkey.data(), size);
+        OwnedKey childKey;
+        if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, childKey.Place()) != ERROR_SUCCESS) {
+            (*entries)[path + "\\" + child] = "unopenable";
+            continue;
+        }
+        SnapshotKey(childKey.Get(), path + "\\" + child, entries);
+    }
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs)
+{
+    ProcessResult result;
+
+    char folder[MAX_PATH];
+    char file[MAX_PATH];
+    if (GetTempPathA(sizeof(folder), folder) == 0 ||
+        GetTempFileNameA(folder, "kpo", 0, file) == 0)
+        return result;
+
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    OwnedHandle output(CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   &inheritable, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                   nullptr));
+    OwnedHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inheritable, OPEN_EXISTING, 0, nullptr));
+    if (!output.Valid() || !input.Valid())
+        return result;
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.Get();
+    startup.hStdOutput = output.Get();
+    startup.hStdError = output.Get();
+    PROCESS_INFORMATION info = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return result;
+    OwnedHandle process(info.hProcess);
+    OwnedHandle thread(info.hThread);
+    result.started = true;
+
+    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.Get(), 0xDEAD);
+        WaitForSingleObject(process.Get(), 10000);
+    } else {
+        result.finished = true;
+    }
+    GetExitCodeProcess(process.Get(), &result.exitCode);
+
+    DWORD size = GetFileSize(output.Get(), nullptr);
+    if (size != INVALID_FILE_SIZE && size > 0 &&
+        SetFilePointer(output.Get(), 0, nullptr, FILE_BEGIN) == 0) {
+        std::vector<char> text(size);
+        DWORD read = 0;
+        if (ReadFile(output.Get(), text.data(), size, &read, nullptr))
+            result.output.assign(text.data(), read);
+    }
+    return result;
+}
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string folder(path, length < sizeof(path) ? length : 0);
+    return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
+DWORD ServiceState(const char *name)
+{
+    OwnedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (manager.Get() == nullptr)
+        return 0;
+    OwnedServiceHandle service(OpenServiceA(manager.Get(), name, SERVICE_QUERY_STATUS));
+    if (service.Get() == nullptr)
+        return 0;
+    SERVICE_STATUS status = {};
+    if (!QueryServiceStatus(service.Get(), &status))
+        return 0;
+    return status.dwCurrentState;
+}
+
+std::set<std::string> ServiceNames()
+{
+    std::set<std::string> names;
+    OwnedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    if (manager.Get() == nullptr)
+        return names;
+    std::vector<BYTE> buffer(64 * 1024);
+    DWORD needed = 0, count = 0, resume = 0;
+    for (;;) {
+        BOOL done = EnumServicesStatusA(manager.Get(), SERVICE_WIN32, SERVICE_STATE_ALL,
+                                        reinterpret_cast<ENUM_SERVICE_STATUSA *>(buffer.data()),
+                                        static_cast<DWORD>(buffer.size()), &needed, &count,
+                                        &resume);
+        if (!done && GetLastError() != ERROR_MORE_DATA)
+            break;
+        const auto *entries = reinterpret_cast<const ENUM_SERVICE_STATUSA *>(buffer.data());
+        for (DWORD i = 0; i < count; ++i)
+            names.insert(entries[i].lpServiceName);
+        if (done)
+            break;
+        if (needed > buffer.size())
+            buffer.resize(needed);
+    }
+    return names;
+}
+
+bool ProcessRunning(const char *exeName)
+{
+    OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid())
+        return false;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more;
+         more = Process32Next(snapshot.Get(), &entry)) {
+        if (lstrcmpiA(entry.szExeFile, exeName) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey)
+{
+    std::map<std::string, std::string> entries;
+    OwnedKey key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, key.Place()) == ERROR_SUCCESS)
+        SnapshotKey(key.Get(), subkey, &entries);
+    return entries;
+}
+
+std::string SnapshotDifference(const std::map<std::string, std::string> &before,
+                               const std::map<std::string, std::string> &after)
+{
+    std::string lines;
+    for (const auto &entry : before) {
+        auto found = after.find(entry.first);
+        if (found == after.end())
+            lines += "- " + entry.first + "\n";
+        else if (found->second != entry.second)
+            lines += "~ " + entry.first + " " + entry.second + " -> " + found->second + "\n";
+    }
+    for (const auto &entry : after) {
+        if (before.find(entry.first) == before.end())
+            lines += "+ " + entry.first + " " + entry.second + "\n";
+    }
+    return lines;
+}
+
+bool ReadSetting(const char *name, std::string *text)
+{
+    DWORD type = 0;
+    std::string bytes;
+    if (!ReadRegistryValue(HKEY_CLASSES_ROOT, "GPI\\Settings", name, &type, &bytes) ||
+        type != REG_SZ)
+        return false;
+    // ReadRegistryValue gives the raw bytes; a REG_SZ read narrow ends in NUL.
+    text->assign(bytes.c_str());
+    return true;
+}

@@ -1,0 +1,51 @@
+// What the process-level product tests need from the system: running a
+// program with its full exit code and output, the registry and the Service
+// Control Manager as they stand, and the processes that run.
+#ifndef KESTOR_TESTS_PRODUCT_PRODUCT_PROCESS_H
+#define KESTOR_TESTS_PRODUCT_PRODUCT_PROCESS_H
+
+#include <windows.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+struct ProcessResult
+{
+    bool started = false;   // CreateProcessA succeeded
+    bool finished = false;  // ended within the time limit (else it was killed)
+    DWORD exitCode = 0;     // all 32 bits
+    std::string output;     // standard output and standard error, interleaved
+};
+
+// Runs the command line as given (CreateProcessA resolves the program) and
+// waits for it. The output goes through a temporary file, not a pipe, so that
+// a server or service the program starts cannot hold the reading end open.
+ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs = 120000);
+
+// Folder of the running test program, with a trailing backslash: the build
+// puts every program, the type library and the scripts there.
+std::string ProgramFolder();
+
+// "ZovKestor" service state (SERVICE_STOPPED ...), or 0 when there is none.
+DWORD ServiceState(const char *name);
+
+// Names of every Win32 service the Service Control Manager knows.
+std::set<std::string> ServiceNames();
+
+// Whether a process with this executable name (any case) runs.
+bool ProcessRunning(const char *exeName);
+
+// Every key and value below root\subkey, as "path" -> "" for keys and
+// "path\\:name" -> "type:bytes" for values, for comparing two moments.
+std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey);
+
+// Lines of "+ entry", "- entry" or "~ entry" for what differs; empty when equal.
+std::string SnapshotDifference(const std::map<std::string, std::string> &before,
+                               const std::map<std::string, std::string> &after);
+
+// A REG_SZ value under HKEY_CLASSES_ROOT\GPI\Settings; false when it is
+// missing or of another type.
+bool ReadSetting(const char *name, std::string *text);
+
+#endif  // KESTOR_TESTS_PRODUCT_PRODUCT_PROCESS_H

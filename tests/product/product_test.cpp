@@ -1,0 +1,300 @@
+// The product as a user meets it: kestor-set against the broker as a local
+// server and as a service, and the administrator's install.cmd and
+// uninstall.cmd. Each suite runs in a throw-away Wine prefix of its own
+// (CTest starts one per suite), so registering and installing is harmless.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "broker/kestor_interface.h"
+#include "product_process.h"
+#include "scratch_registry.h"
+#include "test_hresult.h"
+
+namespace {
+
+const char kService[] = "ZovKestor";
+const char kClassKey[] = "CLSID\\" KESTOR_CLSID_TEXT;
+const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
+const char kInterfaceKey[] = "Interface\\" KESTOR_IID_TEXT;
+
+std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
+
+std::string Bin(const char *file) { return Quoted(ProgramFolder() + file); }
+
+// kestor-set with the given arguments (already quoted as needed).
+ProcessResult KestorSet(const std::string &arguments)
+{
+    return RunProcess(Bin("kestor-set.exe") + " " + arguments);
+}
+
+testing::AssertionResult Exited(const char *, const char *, HRESULT expected,
+                                const ProcessResult &run)
+{
+    if (!run.started)
+        return testing::AssertionFailure() << "the program could not be started";
+    if (!run.finished)
+        return testing::AssertionFailure() << "the program did not end in time; output:\n"
+                                           << run.output;
+    if (run.exitCode == static_cast<DWORD>(expected))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "exit code 0x" << std::hex << run.exitCode
+                                       << ", expected 0x" << static_cast<DWORD>(expected)
+                                       << "; output:\n"
+                                       << run.output;
+}
+#define EXPECT_EXIT_CODE(expected, run) EXPECT_PRED_FORMAT2(Exited, expected, run)
+#define ASSERT_EXIT_CODE(expected, run) ASSERT_PRED_FORMAT2(Exited, expected, run)
+
+// kestor-set says one line: "ok", or the code in hex and its meaning.
+void ExpectResultLine(const char *expectedStart, const ProcessResult &run)
+{
+    std::string line = run.output;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    EXPECT_EQ(std::string::npos, line.find('\n')) << "more than one line:\n" << run.output;
+    EXPECT_EQ(0u, line.rfind(expectedStart, 0)) << "line: " << line;
+}
+
+std::string Setting(const char *name)
+{
+    std::string text;
+    return ReadSetting(name, &text) ? text : std::string("<missing>");
+}
+
+// A local server ends once its last client has gone; allow for Wine's pace.
+bool WaitUntilNoLocalServer()
+{
+    for (int i = 0; i < 150; ++i) {
+        if (!ProcessRunning("ZovKestor.exe"))
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+void RegisterProxy()
+{
+    ASSERT_EXIT_CODE(S_OK, RunProcess("regsvr32 /s " + Bin("KestorPr.dll")));
+}
+
+TEST(ProductLocalServer, KestorSetWritesThroughTheLocalServerAndReportsRefusals)
+{
+    // Nothing registered yet: COM does not know the class.
+    ProcessResult unregistered = KestorSet("KestorProductLocal early");
+    EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, unregistered);
+    ExpectResultLine("0x80040154", unregistered);
+
+    ASSERT_NO_FATAL_FAILURE(RegisterProxy());
+    ASSERT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -RegServer"));
+    EXPECT_EQ(0u, ServiceState(kService)) << "-RegServer must not create the service";
+
+    ProcessResult first = KestorSet("KestorProductLocal \"first value\"");
+    EXPECT_EXIT_CODE(S_OK, first);
+    ExpectResultLine("ok", first);
+    EXPECT_EQ("first value", Setting("KestorProductLocal"));
+
+    // Same name again overwrites; the explicit defaults change nothing.
+    EXPECT_EXIT_CODE(S_OK, KestorSet("--type 1 --key GPI\\Settings KestorProductLocal second"));
+    EXPECT_EQ("second", Setting("KestorProductLocal"));
+
+    // Refusals arrive as the broker's full 32-bit code and change nothing.
+    for (const char *refused : {"--type 2", "--type -1", "--type 0x80000001", "--key GPI\\Other",
+                                "--key gpi\\settings", "--key HKEY_CLASSES_ROOT\\GPI\\Settings"}) {
+        ProcessResult run = KestorSet(std::string(refused) + " KestorProductLocal refused");
+        EXPECT_EXIT_CODE(E_INVALIDARG, run) << refused;
+        ExpectResultLine("0x80070057", run);
+    }
+    EXPECT_EQ("second", Setting("KestorProductLocal"));
+
+    // A deeper key path is accepted but writes into GPI\Settings itself; an
+    // empty name writes the key's default value; text outside ASCII arrives
+    // as the ANSI code page says.
+    EXPECT_EXIT_CODE(S_OK, KestorSet("--key GPI\\Settings\\Audio KestorProductDeep deep"));
+    EXPECT_EQ("deep", Setting("KestorProductDeep"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, "GPI\\Settings\\Audio"));
+    EXPECT_EXIT_CODE(S_OK, KestorSet("\"\" \"default value\""));
+    EXPECT_EQ("default value", Setting(""));
+    EXPECT_EXIT_CODE(S_OK, KestorSet("KestorProductAccent caf\xE9"));
+    EXPECT_EQ("caf\xE9", Setting("KestorProductAccent"));
+
+    // A command line that cannot be run never reaches the broker.
+    EXPECT_EXIT_CODE(HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS), KestorSet("KestorProductUsage"));
+    EXPECT_EQ("<missing>", Setting("KestorProductUsage"));
+
+    // The client has released the object, so the local server ends.
+    EXPECT_TRUE(WaitUntilNoLocalServer()) << "ZovKestor.exe still runs without clients";
+
+    ASSERT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -UnregServer"));
+    ProcessResult after = KestorSet("KestorProductLocal late");
+    EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, after);
+    EXPECT_EQ("second", Setting("KestorProductLocal"));
+}
+
+TEST(ProductService, KestorSetWritesThroughTheServiceWhichKeepsRunning)
+{
+    ASSERT_NO_FATAL_FAILURE(RegisterProxy());
+    ASSERT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -Service"));
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService))
+        << "-Service installs the service without starting it";
+
+    // COM starts the service for the first client.
+    ProcessResult first = KestorSet("KestorProductService \"from the service\"");
+    EXPECT_EXIT_CODE(S_OK, first);
+    ExpectResultLine("ok", first);
+    EXPECT_EQ("from the service", Setting("KestorProductService"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
+    EXPECT_FALSE(ProcessRunning("kestor-set.exe"));
+
+    ProcessResult refused = KestorSet("--type 2 KestorProductService refused");
+    EXPECT_EXIT_CODE(E_INVALIDARG, refused);
+    ExpectResultLine("0x80070057", refused);
+    EXPECT_EXIT_CODE(E_INVALIDARG, KestorSet("--key GPX KestorProductService refused"));
+    EXPECT_EQ("from the service", Setting("KestorProductService"));
+
+    // Clients come and go; the service stays up and serves the next one.
+    EXPECT_EXIT_CODE(S_OK, KestorSet("KestorProductService again"));
+    EXPECT_EQ("again", Setting("KestorProductService"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
+
+    EXPECT_EXIT_CODE(S_OK, RunProcess("net stop ZovKestor"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
+    ASSERT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -UnregServer"));
+    EXPECT_EQ(0u, ServiceState(kService));
+    EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, KestorSet("KestorProductService late"));
+}
+
+struct MachineState
+{
+    std::map<std::string, std::string> classes;
+    std::map<std::string, std::string> userClasses;
+    std::map<std::string, std::string> services;
+    std::set<std::string> serviceNames;
+};
+
+MachineState CaptureMachine()
+{
+    MachineState state;
+    state.classes = RegistrySnapshot(HKEY_LOCAL_MACHINE, "Software\\Classes");
+    state.userClasses = RegistrySnapshot(HKEY_CURRENT_USER, "Software\\Classes");
+    state.services = RegistrySnapshot(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services");
+    state.serviceNames = ServiceNames();
+    return state;
+}
+
+std::string Names(const std::set<std::string> &names)
+{
+    std::string text;
+    for (const std::string &name : names)
+        text += name + " ";
+    return text;
+}
+
+TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefore)
+{
+    MachineState before = CaptureMachine();
+    ASSERT_GT(before.classes.size(), 100u) << "the snapshot of the registry looks empty";
+    ASSERT_EQ(0u, before.serviceNames.count(kService));
+
+    ProcessResult install = RunProcess("cmd /c " + Bin("install.cmd"));
+    ASSERT_EXIT_CODE(S_OK, install);
+    EXPECT_NE(std::string::npos, install.output.find("install: done")) << install.output;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
+
+    // Installed means usable: a client gets through, and the service runs
+    // when uninstall.cmd comes, which must stop it first.
+    EXPECT_EXIT_CODE(S_OK, KestorSet("KestorProductInstalled yes"));
+    EXPECT_EQ("yes", Setting("KestorProductInstalled"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
+
+    ProcessResult uninstall = RunProcess("cmd /c " + Bin("uninstall.cmd"));
+    ASSERT_EXIT_CODE(S_OK, uninstall);
+    EXPECT_NE(std::string::npos, uninstall.output.find("uninstall: done")) << uninstall.output;
+    EXPECT_EQ(0u, ServiceState(kService));
+    EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
+    EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, KestorSet("KestorProductInstalled again"));
+
+    // The settings written are data, not installation: they stay. Remove
+    // them here, and everything else must be as it was.
+    EXPECT_EQ("yes", Setting("KestorProductInstalled"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, "GPI"));
+
+    MachineState after = CaptureMachine();
+    EXPECT_EQ("", SnapshotDifference(before.classes, after.classes));
+    EXPECT_EQ("", SnapshotDifference(before.userClasses, after.userClasses));
+    EXPECT_EQ("", SnapshotDifference(before.services, after.services));
+    EXPECT_EQ(Names(before.serviceNames), Names(after.serviceNames));
+}
+
+// A copy of install.cmd and some of the files it installs, in a folder of
+// its own that is removed again.
+class PartialLayout
+{
+public:
+    PartialLayout()
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof(temp), temp);
+        m_folder = std::string(temp) + "kestor-layout-" + std::to_string(GetCurrentProcessId()) +
+                   "\\";
+        CreateDirectoryA(m_folder.c_str(), nullptr);
+    }
+    ~PartialLayout()
+    {
+        for (const std::string &file : m_files)
+            DeleteFileA((m_folder + file).c_str());
+        RemoveDirectoryA(m_folder.c_str());
+    }
+    PartialLayout(const PartialLayout &) = delete;
+    PartialLayout &operator=(const PartialLayout &) = delete;
+
+    bool Copy(const char *from, const char *to)
+    {
+        m_files.push_back(to);
+        return CopyFileA((ProgramFolder() + from).c_str(), (m_folder + to).c_str(), FALSE) != 0;
+    }
+    ProcessResult Install() const { return RunProcess("cmd /c " + Quoted(m_folder + "install.cmd")); }
+
+private:
+    std::string m_folder;
+    std::vector<std::string> m_files;
+};
+
+void ExpectNothingInstalled()
+{
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    EXPECT_EQ(0u, ServiceState(kService));
+}
+
+TEST(ProductInstallScripts, InstallStopsWithAFailureAtTheFirstStepThatFails)
+{
+    PartialLayout layout;
+    ASSERT_TRUE(layout.Copy("install.cmd", "install.cmd"));
+    ASSERT_TRUE(layout.Copy("ZovKestor.exe", "ZovKestor.exe"));
+    ASSERT_TRUE(layout.Copy("ZovKestor.tlb", "ZovKestor.tlb"));
+
+    // A missing file is found before anything is registered.
+    ProcessResult missing = layout.Install();
+    EXPECT_TRUE(missing.finished);
+    EXPECT_NE(0u, missing.exitCode);
+    EXPECT_NE(std::string::npos, missing.output.find("KestorPr.dll is missing")) << missing.output;
+    ExpectNothingInstalled();
+
+    // A proxy library regsvr32 cannot register stops the script before the
+    // service is registered.
+    ASSERT_TRUE(layout.Copy("kestor-set.exe", "KestorPr.dll"));
+    ProcessResult broken = layout.Install();
+    EXPECT_TRUE(broken.finished);
+    EXPECT_NE(0u, broken.exitCode);
+    EXPECT_NE(std::string::npos, broken.output.find("could not register KestorPr.dll"))
+        << broken.output;
+    ExpectNothingInstalled();
+}
+
+}  // namespace
