@@ -1,0 +1,192 @@
+#include "modreg_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include "scratch_registry.h"
+
+#include <algorithm>
+#include <cstdio>
+
+CComModule g_testModule;
+
+namespace {
+
+std::string TypeName(DWORD type)
+{
+    switch (type)
+    {
+    case REG_SZ:
+        return "REG_SZ";
+    case REG_EXPAND_SZ:
+        return "REG_EXPAND_SZ";
+    case REG_MULTI_SZ:
+        return "REG_MULTI_SZ";
+    case REG_DWORD:
+        return "REG_DWORD";
+    case REG_BINARY:
+        return "REG_BINARY";
+    default:
+        return "type" + std::to_string(type);
+    }
+}
+
+std::string ShowData(DWORD type, const std::string &bytes)
+{
+    if (type == REG_SZ || type == REG_EXPAND_SZ)
+    {
+        // Stored text without its terminator; a missing terminator shows.
+        if (!bytes.empty() && bytes.back() == '\0')
+            return bytes.substr(0, bytes.size() - 1);
+        return bytes + "<no terminator>";
+    }
+    std::string hex;
+    char pair[4];
+    for (unsigned char c : bytes)
+    {
+        std::snprintf(pair, sizeof pair, "%02x", c);
+        hex += pair;
+    }
+    return hex;
+}
+
+void DumpKey(HKEY key, const std::string &relative, std::vector<std::string> *lines)
+{
+    if (!relative.empty())
+        lines->push_back("key " + relative);
+    for (DWORD index = 0;; ++index)
+    {
+        char name[16384];
+        DWORD nameLength = sizeof name;
+        DWORD type = 0;
+        BYTE data[8192];
+        DWORD dataSize = sizeof data;
+        if (RegEnumValueA(key, index, name, &nameLength, NULL, &type, data, &dataSize) !=
+            ERROR_SUCCESS)
+            break;
+        std::string bytes(reinterpret_cast<char *>(data), dataSize);
+        lines->push_back("value " + relative + " [" + name + "] " + TypeName(type) + " " +
+                         ShowData(type, bytes));
+    }
+    std::vector<std::string> subkeys;
+    for (DWORD index = 0;; ++index)
+    {
+        char name[256];
+        DWORD nameLength = sizeof name;
+        if (RegEnumKeyExA(key, index, name, &nameLength, NULL, NULL, NULL, NULL) !=
+            ERROR_SUCCESS)
+            break;
+        subkeys.push_back(name);
+    }
+    for (const std::string &name : subkeys)
+    {
+        HKEY child;
+        if (RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS)
+            continue;
+        DumpKey(child, relative.empty() ? name : relative + "\\" + name, lines);
+        RegCloseKey(child);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> DumpRegistryTree(HKEY root, const std::string &subkey)
+{
+    std::vector<std::string> lines;
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey.empty() ? NULL : subkey.c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return lines;
+    DumpKey(key, "", &lines);
+    RegCloseKey(key);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+std::string ReadStringValue(HKEY root, const std::string &subkey, const char *name)
+{
+    DWORD type = REG_NONE;
+    std::string bytes;
+    if (!ReadRegistryValue(root, subkey.c_str(), name, &type, &bytes) || type != REG_SZ)
+        return "<missing>";
+    return ShowData(type, bytes);
+}
+
+std::string BuildBinFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+TestFolder::TestFolder(const std::string &path)
+{
+    // Create each missing level, remembering it for removal.
+    std::string built;
+    size_t start = 0;
+    while (start < path.size())
+    {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        built = path.substr(0, end);
+        if (end > 2 && GetFileAttributesA(built.c_str()) == INVALID_FILE_ATTRIBUTES)
+        {
+            EXPECT_TRUE(CreateDirectoryA(built.c_str(), NULL)) << "creating " << built;
+            m_created.push_back(built);
+        }
+        start = end + 1;
+    }
+    m_path = built + "\\";
+}
+
+TestFolder::~TestFolder()
+{
+    for (const std::string &file : m_files)
+        DeleteFileA(file.c_str());
+    for (auto it = m_created.rbegin(); it != m_created.rend(); ++it)
+        RemoveDirectoryA(it->c_str());
+}
+
+bool TestFolder::CopyIn(const std::string &source, const char *name)
+{
+    std::string target = m_path + name;
+    if (!CopyFileA(source.c_str(), target.c_str(), FALSE))
+        return false;
+    m_files.push_back(target);
+    return true;
+}
+
+DWORD RunAndWait(const std::string &commandLine)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return 0xDEADDEAD;
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD exitCode = 0xDEADDEAD;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+ModuleStateGuard::ModuleStateGuard()
+    : m_instance(g_baseModuleRecord.m_instance),
+      m_typeLibraryInstance(g_comModuleRecord.m_typeLibraryInstance),
+      m_autoBegin(g_comModuleRecord.m_autoObjectsBegin),
+      m_autoEnd(g_comModuleRecord.m_autoObjectsEnd), m_objectMap(g_testModule.m_objectMap)
+{
+}
+
+ModuleStateGuard::~ModuleStateGuard()
+{
+    g_baseModuleRecord.m_instance = m_instance;
+    g_comModuleRecord.m_typeLibraryInstance = m_typeLibraryInstance;
+    g_comModuleRecord.m_autoObjectsBegin = m_autoBegin;
+    g_comModuleRecord.m_autoObjectsEnd = m_autoEnd;
+    g_testModule.m_objectMap = m_objectMap;
+}
