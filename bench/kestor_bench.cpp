@@ -1,0 +1,375 @@
+// KestorBench.exe: measures the broker side by side with its floors in one
+// run, in a prefix of its own (it registers the broker, the proxy and the
+// do-nothing server there), and prints each ratio against its target.
+//   KestorBench [N]     N keys for the small interpreter script (default 100)
+// Run through scripts/bench.sh, which builds and makes the throw-away prefix.
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/null_server.h"
+#include "broker/kestor_interface.h"
+#include "registrar/reg_object.h"
+
+namespace {
+
+const int kRounds = 5;
+const int kCallsPerRound = 200;
+const int kColdRuns = 5;
+
+double Now()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    if (n == 0)
+        return 0;
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string BinPath(const char *file)
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder(path, length);
+    folder.resize(folder.find_last_of("\\/") + 1);
+    return folder + file;
+}
+
+DWORD RunToEnd(const std::string &commandLine)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+        return GetLastError();
+    DWORD code = 0xDEAD0001;
+    if (WaitForSingleObject(info.hProcess, 120000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &code);
+    else
+        TerminateProcess(info.hProcess, code);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return code;
+}
+
+bool ProcessRunning(const char *exeName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found;
+         more = Process32Next(snapshot, &entry))
+        found = lstrcmpiA(entry.szExeFile, exeName) == 0;
+    CloseHandle(snapshot);
+    return found;
+}
+
+void WaitForNoProcess(const char *exeName)
+{
+    for (int i = 0; i < 400 && ProcessRunning(exeName); ++i)
+        Sleep(25);
+}
+
+DWORD ServiceState(DWORD control)
+{
+    DWORD state = 0;
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        return 0;
+    SC_HANDLE service = OpenServiceA(manager, "ZovKestor", SERVICE_QUERY_STATUS | SERVICE_STOP);
+    if (service != NULL)
+    {
+        SERVICE_STATUS status = {};
+        if (control != 0 ? ControlService(service, control, &status)
+                         : QueryServiceStatus(service, &status))
+            state = status.dwCurrentState;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return state;
+}
+
+void StopServiceAndWait()
+{
+    if (ServiceState(0) == SERVICE_RUNNING)
+        ServiceState(SERVICE_CONTROL_STOP);
+    for (int i = 0; i < 400 && ServiceState(0) != SERVICE_STOPPED; ++i)
+        Sleep(25);
+    WaitForNoProcess("ZovKestor.exe");
+}
+
+bool Check(HRESULT hr, const char *what)
+{
+    if (SUCCEEDED(hr))
+        return true;
+    std::printf("FAILED: %s: 0x%08lX\n", what, static_cast<unsigned long>(hr));
+    return false;
+}
+
+// The do-nothing server's class registration: a local server only.
+bool RegisterNullServer()
+{
+    std::string key = "CLSID\\" KESTOR_NULL_SERVER_CLSID_TEXT "\\LocalServer32";
+    std::string command = "\"" + BinPath("KestorNullServer.exe") + "\"";
+    HKEY handle;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle,
+                        NULL) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExA(handle, NULL, 0, REG_SZ,
+                                 reinterpret_cast<const BYTE *>(command.c_str()),
+                                 static_cast<DWORD>(command.size() + 1));
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+// One cold activation: from nothing running to an IKestor pointer. The
+// server is then released and left to end (or stopped, for the service).
+double ColdActivation(REFCLSID clsid, const char *exeName, bool service)
+{
+    IKestor *object = NULL;
+    double start = Now();
+    HRESULT hr = CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                                  reinterpret_cast<void **>(&object));
+    double elapsed = Now() - start;
+    if (!Check(hr, exeName))
+        return -1;
+    object->Release();
+    if (service)
+        StopServiceAndWait();
+    else
+        WaitForNoProcess(exeName);
+    return elapsed;
+}
+
+struct CallFigures
+{
+    double write, refused, inProcess, nullCall;
+};
+
+// Per-call costs in microseconds, medians of round means; the kinds take
+// turns within each round so drift hits them alike.
+CallFigures MeasureCalls(IKestor *broker, IKestor *nullObject)
+{
+    BSTR path = SysAllocString(L"GPI\\Settings");
+    BSTR name = SysAllocString(L"BenchValue");
+    BSTR data = SysAllocString(L"benchmark data of moderate length");
+    std::vector<double> write, refused, inProcess, nullCall;
+    for (int round = 0; round < kRounds; ++round)
+    {
+        double start = Now();
+        for (int i = 0; i < kCallsPerRound; ++i)
+            broker->SetSettingValue(SettingValueString, path, name, data);
+        write.push_back((Now() - start) * 1e6 / kCallsPerRound);
+
+        // Same strings, type 0: the whole transport, no registry work.
+        start = Now();
+        for (int i = 0; i < kCallsPerRound; ++i)
+            broker->SetSettingValue(static_cast<SettingValueType>(0), path, name, data);
+        refused.push_back((Now() - start) * 1e6 / kCallsPerRound);
+
+        start = Now();
+        for (int i = 0; i < kCallsPerRound; ++i)
+        {
+            HKEY key;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, KEY_READ | KEY_WRITE,
+                              &key) == ERROR_SUCCESS)
+            {
+                RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
+                               (SysStringLen(data) + 1) * 2);
+                RegCloseKey(key);
+            }
+        }
+        inProcess.push_back((Now() - start) * 1e6 / kCallsPerRound);
+
+        start = Now();
+        for (int i = 0; i < kCallsPerRound; ++i)
+            nullObject->SetSettingValue(SettingValueString, path, name, data);
+        nullCall.push_back((Now() - start) * 1e6 / kCallsPerRound);
+    }
+    SysFreeString(path);
+    SysFreeString(name);
+    SysFreeString(data);
+    return {Median(write), Median(refused), Median(inProcess), Median(nullCall)};
+}
+
+std::string Script(int keys)
+{
+    std::string text = "HKCU\r\n{\r\n  NoRemove Software\r\n  {\r\n    ForceRemove KestorBench\r\n"
+                       "    {\r\n";
+    for (int i = 0; i < keys; ++i)
+    {
+        std::string n = std::to_string(i);
+        text += "      Key" + n + " = s 'value of key " + n + "'\r\n      {\r\n        val Index = d " +
+                n + "\r\n      }\r\n";
+    }
+    text += "    }\r\n  }\r\n}\r\n";
+    return text;
+}
+
+struct ScriptFigures
+{
+    double registerSeconds, unregisterSeconds;
+};
+
+ScriptFigures MeasureScript(int keys)
+{
+    const std::string script = Script(keys);
+    std::vector<double> reg, unreg;
+    for (int run = 0; run < 3; ++run)
+    {
+        CRegObject registrar;
+        double start = Now();
+        HRESULT hr = registrar.ApplyScriptText(script.c_str(), TRUE);
+        reg.push_back(Now() - start);
+        Check(hr, "registering the generated script");
+        start = Now();
+        hr = registrar.ApplyScriptText(script.c_str(), FALSE);
+        unreg.push_back(Now() - start);
+        Check(hr, "unregistering the generated script");
+    }
+    HKEY left;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KestorBench", 0, KEY_READ, &left) ==
+        ERROR_SUCCESS)
+    {
+        std::printf("NOTE: unregistering left Software\\KestorBench behind\n");
+        RegCloseKey(left);
+    }
+    return {Median(reg), Median(unreg)};
+}
+
+void Verdict(const char *what, double ratio, double target)
+{
+    std::printf("  %-46s %6.3f   target <= %.2f   %s\n", what, ratio, target,
+                ratio <= target ? "met" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int keys = argc > 1 ? std::atoi(argv[1]) : 100;
+    if (keys <= 0)
+        keys = 100;
+    std::setvbuf(stdout, NULL, _IONBF, 0);
+
+    std::printf("Kestor benchmark: setting up (registering the broker, the proxy and the "
+                "do-nothing server)\n");
+    const std::string broker = "\"" + BinPath("ZovKestor.exe") + "\"";
+    DWORD code = RunToEnd(broker + " -RegServer");
+    if (code != 0)
+        std::printf("FAILED: ZovKestor -RegServer ended with 0x%08lX\n",
+                    static_cast<unsigned long>(code));
+    code = RunToEnd("regsvr32.exe /s \"" + BinPath("KestorPr.dll") + "\"");
+    if (code != 0)
+        std::printf("FAILED: regsvr32 KestorPr.dll ended with 0x%08lX\n",
+                    static_cast<unsigned long>(code));
+    if (!RegisterNullServer())
+        std::printf("FAILED: registering the do-nothing server\n");
+
+    if (!Check(CoInitializeEx(NULL, COINIT_MULTITHREADED), "CoInitializeEx"))
+        return 1;
+
+    // The session's first activation also starts COM's own helpers: keep it
+    // out of the figures.
+    ColdActivation(CLSID_KestorNullServer, "KestorNullServer.exe", false);
+    ColdActivation(CLSID_KestorObj, "ZovKestor.exe", false);
+
+    std::vector<double> coldNull, coldLocal;
+    for (int i = 0; i < kColdRuns; ++i)
+    {
+        coldNull.push_back(ColdActivation(CLSID_KestorNullServer, "KestorNullServer.exe", false));
+        coldLocal.push_back(ColdActivation(CLSID_KestorObj, "ZovKestor.exe", false));
+    }
+
+    CallFigures calls = {};
+    IKestor *object = NULL, *nullObject = NULL;
+    if (Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                               reinterpret_cast<void **>(&object)),
+              "activating the broker") &&
+        Check(CoCreateInstance(CLSID_KestorNullServer, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                               reinterpret_cast<void **>(&nullObject)),
+              "activating the do-nothing server"))
+    {
+        calls = MeasureCalls(object, nullObject);
+    }
+    if (object != NULL)
+        object->Release();
+    if (nullObject != NULL)
+        nullObject->Release();
+    WaitForNoProcess("ZovKestor.exe");
+    WaitForNoProcess("KestorNullServer.exe");
+
+    // The same program registered as a service: COM starts it through the SCM.
+    code = RunToEnd(broker + " -Service");
+    if (code != 0)
+        std::printf("FAILED: ZovKestor -Service ended with 0x%08lX\n",
+                    static_cast<unsigned long>(code));
+    ColdActivation(CLSID_KestorObj, "ZovKestor.exe", true);
+    std::vector<double> coldNull2, coldService;
+    for (int i = 0; i < kColdRuns; ++i)
+    {
+        coldNull2.push_back(ColdActivation(CLSID_KestorNullServer, "KestorNullServer.exe", false));
+        coldService.push_back(ColdActivation(CLSID_KestorObj, "ZovKestor.exe", true));
+    }
+    RunToEnd(broker + " -UnregServer");
+    CoUninitialize();
+
+    ScriptFigures small = MeasureScript(keys);
+    ScriptFigures large = MeasureScript(keys * 10);
+
+    std::printf("\nPer call, median of %d rounds of %d calls (microseconds)\n", kRounds,
+                kCallsPerRound);
+    std::printf("  brokered write across processes              %10.1f\n", calls.write);
+    std::printf("  refused call (transport floor)               %10.1f\n", calls.refused);
+    std::printf("  in-process RegOpenKeyExW+RegSetValueExW+Close %9.1f\n", calls.inProcess);
+    std::printf("  do-nothing server's call (for comparison)    %10.1f\n", calls.nullCall);
+    std::printf("\nCold activation, median of %d (milliseconds)\n", kColdRuns);
+    std::printf("  do-nothing local server                      %10.1f\n", Median(coldNull) * 1e3);
+    std::printf("  ZovKestor as local server                    %10.1f\n", Median(coldLocal) * 1e3);
+    std::printf("  do-nothing local server (service phase)      %10.1f\n",
+                Median(coldNull2) * 1e3);
+    std::printf("  ZovKestor as service                         %10.1f\n",
+                Median(coldService) * 1e3);
+    std::printf("\nInterpreter, median of 3 runs (milliseconds)\n");
+    std::printf("  %5d keys: register %9.1f   unregister %9.1f\n", keys,
+                small.registerSeconds * 1e3, small.unregisterSeconds * 1e3);
+    std::printf("  %5d keys: register %9.1f   unregister %9.1f\n", keys * 10,
+                large.registerSeconds * 1e3, large.unregisterSeconds * 1e3);
+
+    std::printf("\nRatios\n");
+    if (calls.refused + calls.inProcess > 0)
+        Verdict("brokered write / (floor + in-process write)",
+                calls.write / (calls.refused + calls.inProcess), 1.15);
+    if (Median(coldNull) > 0)
+        Verdict("cold activation, local server / do-nothing",
+                Median(coldLocal) / Median(coldNull), 1.10);
+    if (Median(coldNull2) > 0)
+        Verdict("cold activation, service / do-nothing",
+                Median(coldService) / Median(coldNull2), 1.10);
+    if (small.registerSeconds > 0)
+        Verdict("interpreter register, 10 N / N", large.registerSeconds / small.registerSeconds,
+                11.0);
+    if (small.unregisterSeconds > 0)
+        Verdict("interpreter unregister, 10 N / N",
+                large.unregisterSeconds / small.unregisterSeconds, 11.0);
+    return 0;
+}
