@@ -49,6 +49,14 @@ HRESULT FromWin32(LONG code)
     return HRESULT_FROM_WIN32(static_cast<unsigned long>(code));
 }
 
+// A key entry names exactly one key below its parent: an empty name would
+// stand for the parent itself (and a tree deletion of it would empty the
+// parent), a backslash would reach further down.
+bool IsUsableKeyName(LPCSTR token)
+{
+    return token[0] != '\0' && !ContainsCharacter(token, '\\');
+}
+
 bool IsKeyword(LPCSTR token, LPCSTR keyword)
 {
     return lstrcmpiA(token, keyword) == 0;
@@ -268,7 +276,7 @@ HRESULT CRegScriptParser::ApplyKeyBlockAt(LPSTR token, HKEY parent, BOOL registe
             }
             if (registerScript)
             {
-                if (ContainsCharacter(token, '\\'))
+                if (!IsUsableKeyName(token))
                     return DISP_E_EXCEPTION;
                 if (!IsProtectedKeyName(token))
                 {
@@ -347,7 +355,7 @@ HRESULT CRegScriptParser::ApplyKeyBlockAt(LPSTR token, HKEY parent, BOOL registe
         }
 
         // A key entry: one level down per entry.
-        if (ContainsCharacter(token, '\\'))
+        if (!IsUsableKeyName(token))
             return DISP_E_EXCEPTION;
 
         if (registerScript)

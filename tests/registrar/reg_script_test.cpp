@@ -199,6 +199,20 @@ TEST_F(RegScriptTest, BackslashInKeyNamesIsRefused)
     EXPECT_FALSE(KeyExists(Path("Victim")));
 }
 
+TEST_F(RegScriptTest, EmptyKeyNamesAreRefused)
+{
+    // An empty name would stand for the enclosing key itself: a tree
+    // deletion would empty it, unregistering would delete it.
+    SetStringValue(HKEY_CURRENT_USER, Path("Parent\\Foreign"), "keep", "me");
+    SetStringValue(HKEY_CURRENT_USER, Path("Lone"), "keep", "me");
+    const std::string before = Dump();
+    EXPECT_HR(DISP_E_EXCEPTION, Register("Parent { ForceRemove '' }"));
+    EXPECT_HR(DISP_E_EXCEPTION, Register("Parent { Delete '' }"));
+    EXPECT_HR(DISP_E_EXCEPTION, Register("Parent { '' = s x }"));
+    EXPECT_HR(DISP_E_EXCEPTION, Unregister("NoRemove Lone { '' }"));
+    EXPECT_EQ(before, Dump());
+}
+
 TEST_F(RegScriptTest, ForceRemoveAndDeleteSpareProtectedNames)
 {
     for (const char *name : {"CLSID", "clsid", "AppID", "Component Categories", "Software",
