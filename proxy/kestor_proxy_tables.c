@@ -15,9 +15,9 @@
 #error "The format strings describe the 32-bit x86 stack layout only"
 #endif
 
-/* oleaut32.h declares these on typed pointers; the quadruple holds them on
-   untyped ones. Going through a generic function type keeps the cast
-   explicit for the compiler. */
+/* The platform declares the BSTR routines on BSTR pointers; the quadruple
+   holds routines on untyped ones. Going through a generic function type
+   tells the compiler the conversion is meant. */
 #define KESTOR_ROUTINE(type, fn) ((type)(void (*)(void))(fn))
 
 const unsigned char KestorProcFormat[KESTOR_PROC_FORMAT_SIZE] = {
