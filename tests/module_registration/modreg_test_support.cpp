@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "broker/kestor_interface.h"
 #include "scratch_registry.h"
 
 #include <algorithm>
@@ -190,3 +191,40 @@ ModuleStateGuard::~ModuleStateGuard()
     g_comModuleRecord.m_autoObjectsEnd = m_autoEnd;
     g_testModule.m_objectMap = m_objectMap;
 }
+
+std::vector<std::string> ExpectedScriptRows(const std::string &programPath)
+{
+    const std::string classKey = "CLSID\\" KESTOR_CLSID_TEXT;
+    std::vector<std::string> rows = {
+        "key AppID",
+        "key AppID\\" KESTOR_APPID_TEXT,
+        "value AppID\\" KESTOR_APPID_TEXT " [] REG_SZ ZovKestor",
+        "key AppID\\ZovKestor.EXE",
+        "value AppID\\ZovKestor.EXE [AppID] REG_SZ " KESTOR_APPID_TEXT,
+        "key ZovKestor.KestorObj.1",
+        "value ZovKestor.KestorObj.1 [] REG_SZ KestorObj Class",
+        "key ZovKestor.KestorObj.1\\CLSID",
+        "value ZovKestor.KestorObj.1\\CLSID [] REG_SZ " KESTOR_CLSID_TEXT,
+        "key ZovKestor.KestorObj",
+        "value ZovKestor.KestorObj [] REG_SZ KestorObj Class",
+        "key ZovKestor.KestorObj\\CLSID",
+        "value ZovKestor.KestorObj\\CLSID [] REG_SZ " KESTOR_CLSID_TEXT,
+        "key ZovKestor.KestorObj\\CurVer",
+        "value ZovKestor.KestorObj\\CurVer [] REG_SZ ZovKestor.KestorObj.1",
+        "key CLSID",
+        "key " + classKey,
+        "value " + classKey + " [] REG_SZ KestorObj Class",
+        "value " + classKey + " [AppID] REG_SZ " KESTOR_APPID_TEXT,
+        "key " + classKey + "\\ProgID",
+        "value " + classKey + "\\ProgID [] REG_SZ ZovKestor.KestorObj.1",
+        "key " + classKey + "\\VersionIndependentProgID",
+        "value " + classKey + "\\VersionIndependentProgID [] REG_SZ ZovKestor.KestorObj",
+        "key " + classKey + "\\LocalServer32",
+        "value " + classKey + "\\LocalServer32 [] REG_SZ \"" + programPath + "\"",
+        "key " + classKey + "\\TypeLib",
+        "value " + classKey + "\\TypeLib [] REG_SZ " KESTOR_LIBID_TEXT,
+    };
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+

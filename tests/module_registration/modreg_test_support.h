@@ -20,6 +20,10 @@ extern CComModule g_testModule;
 // subkey. REG_SZ data is shown as text.
 std::vector<std::string> DumpRegistryTree(HKEY root, const std::string &subkey);
 
+// The rows that registering both scripts writes, in DumpRegistryTree's
+// form, for a program at programPath.
+std::vector<std::string> ExpectedScriptRows(const std::string &programPath);
+
 // The default or named REG_SZ value; "<missing>" when absent or of another
 // type.
 std::string ReadStringValue(HKEY root, const std::string &subkey, const char *name);

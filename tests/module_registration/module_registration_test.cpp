@@ -27,42 +27,6 @@ std::string ThisProgramPath()
     return std::string(path, length);
 }
 
-// The rows both scripts write, for a program at programPath.
-std::vector<std::string> ExpectedRows(const std::string &programPath)
-{
-    std::vector<std::string> rows = {
-        "key AppID",
-        "key AppID\\" KESTOR_APPID_TEXT,
-        "value AppID\\" KESTOR_APPID_TEXT " [] REG_SZ ZovKestor",
-        "key AppID\\ZovKestor.EXE",
-        "value AppID\\ZovKestor.EXE [AppID] REG_SZ " KESTOR_APPID_TEXT,
-        "key ZovKestor.KestorObj.1",
-        "value ZovKestor.KestorObj.1 [] REG_SZ KestorObj Class",
-        "key ZovKestor.KestorObj.1\\CLSID",
-        "value ZovKestor.KestorObj.1\\CLSID [] REG_SZ " KESTOR_CLSID_TEXT,
-        "key ZovKestor.KestorObj",
-        "value ZovKestor.KestorObj [] REG_SZ KestorObj Class",
-        "key ZovKestor.KestorObj\\CLSID",
-        "value ZovKestor.KestorObj\\CLSID [] REG_SZ " KESTOR_CLSID_TEXT,
-        "key ZovKestor.KestorObj\\CurVer",
-        "value ZovKestor.KestorObj\\CurVer [] REG_SZ ZovKestor.KestorObj.1",
-        "key CLSID",
-        "key " + kClassKey,
-        "value " + kClassKey + " [] REG_SZ KestorObj Class",
-        "value " + kClassKey + " [AppID] REG_SZ " KESTOR_APPID_TEXT,
-        "key " + kClassKey + "\\ProgID",
-        "value " + kClassKey + "\\ProgID [] REG_SZ ZovKestor.KestorObj.1",
-        "key " + kClassKey + "\\VersionIndependentProgID",
-        "value " + kClassKey + "\\VersionIndependentProgID [] REG_SZ ZovKestor.KestorObj",
-        "key " + kClassKey + "\\LocalServer32",
-        "value " + kClassKey + "\\LocalServer32 [] REG_SZ \"" + programPath + "\"",
-        "key " + kClassKey + "\\TypeLib",
-        "value " + kClassKey + "\\TypeLib [] REG_SZ " KESTOR_LIBID_TEXT,
-    };
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
 void CreateKey(HKEY root, const std::string &path)
 {
     HKEY key;
@@ -115,11 +79,11 @@ protected:
 TEST_F(ModuleScriptTest, RegisteringBothScriptsWritesExactlyTheTableRows)
 {
     ASSERT_SUCCEEDED(RegisterBoth());
-    EXPECT_EQ(ExpectedRows(ThisProgramPath()), Dump());
+    EXPECT_EQ(ExpectedScriptRows(ThisProgramPath()), Dump());
 
     // Registering again changes nothing.
     ASSERT_SUCCEEDED(RegisterBoth());
-    EXPECT_EQ(ExpectedRows(ThisProgramPath()), Dump());
+    EXPECT_EQ(ExpectedScriptRows(ThisProgramPath()), Dump());
 }
 
 TEST_F(ModuleScriptTest, UnregisteringRemovesTheRowsButNeverAppIdOrClsidAndCanRepeat)
@@ -173,7 +137,7 @@ TEST_F(ModuleScriptTest, RegisteringOverAClassKeyDeletesItsWholeTreeFirst)
     CreateKey(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-00000000CAFE}");
 
     ASSERT_SUCCEEDED(RegisterBoth());
-    std::vector<std::string> expected = ExpectedRows(ThisProgramPath());
+    std::vector<std::string> expected = ExpectedScriptRows(ThisProgramPath());
     expected.push_back("key CLSID\\{00000000-0000-0000-0000-00000000CAFE}");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, Dump());
@@ -341,6 +305,112 @@ TEST_F(ClassWalkTest, NoRowsAndNoTypeLibraryIsSuccess)
     EXPECT_HR(S_OK, g_testModule.RegisterServerObjects(FALSE, NULL));
     EXPECT_HR(S_OK, g_testModule.UnregisterServerObjects(FALSE, NULL));
     EXPECT_TRUE(g_calls.empty());
+}
+
+}  // namespace
+
+namespace {
+
+std::string Doubled(const std::string &text)
+{
+    std::string out;
+    for (char c : text)
+    {
+        out += c;
+        if (c == '\'')
+            out += '\'';
+    }
+    return out;
+}
+
+// The probe program copied into a folder with an awkward name, registering
+// into a scratch classes root of its own process.
+class ProgramPathTest : public testing::TestWithParam<const char *>
+{
+protected:
+    ProgramPathTest()
+        : m_folder(std::string("C:\\") + GetParam() + "-" + std::to_string(GetCurrentProcessId()) +
+                   "\\bin"),
+          m_root("modreg-path")
+    {
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_folder.CopyIn(BuildBinFolder() + "modreg_probe.exe", "modreg_probe.exe"));
+        m_program = m_folder.Path() + "modreg_probe.exe";
+    }
+
+    DWORD Run(const char *command)
+    {
+        return RunAndWait("\"" + m_program + "\" " + m_root.Path() + " " + command);
+    }
+    std::vector<std::string> Dump() { return DumpRegistryTree(m_root.Handle(), ""); }
+
+    TestFolder m_folder;
+    ScratchKey m_root;
+    std::string m_program;
+};
+
+TEST_P(ProgramPathTest, ModuleValuesCarryTheWholePath)
+{
+    ASSERT_EQ(S_OK, static_cast<HRESULT>(Run("probe")));
+    EXPECT_EQ("\"" + m_program + "\"", ReadStringValue(m_root.Handle(), "KestorModRegProbe", NULL));
+    EXPECT_EQ(m_program, ReadStringValue(m_root.Handle(), "KestorModRegProbe", "Raw"));
+
+    ASSERT_EQ(S_OK, static_cast<HRESULT>(Run("probeextra")));
+    EXPECT_EQ("Given by the caller",
+              ReadStringValue(m_root.Handle(), "KestorModRegProbe", NULL));
+}
+
+TEST_P(ProgramPathTest, RegisteringWritesTheQuotedServerPathAndTheTypeLibraryDecidesTheResult)
+{
+    // No library beside the program: every script row is written and the
+    // result is what loading the missing ".tlb" gives.
+    ITypeLib *none = NULL;
+    std::string typeLibraryPath = m_folder.Path() + "modreg_probe.tlb";
+    HRESULT missing =
+        LoadTypeLib(std::wstring(typeLibraryPath.begin(), typeLibraryPath.end()).c_str(), &none);
+    ASSERT_TRUE(FAILED(missing));
+    EXPECT_EQ(static_cast<DWORD>(missing), Run("register"));
+    EXPECT_EQ(ExpectedScriptRows(m_program), Dump());
+    EXPECT_EQ("\"" + m_program + "\"",
+              ReadStringValue(m_root.Handle(), kClassKey + "\\LocalServer32", NULL));
+    EXPECT_EQ(static_cast<DWORD>(missing), Run("unregister"));
+
+    // With the library beside it, registration ends with S_OK.
+    ASSERT_TRUE(m_folder.CopyIn(BuildBinFolder() + "ZovKestor.tlb", "modreg_probe.tlb"));
+    EXPECT_EQ(static_cast<DWORD>(S_OK), Run("register"));
+    EXPECT_EQ(typeLibraryPath, ReadStringValue(m_root.Handle(),
+                                               "TypeLib\\" KESTOR_LIBID_TEXT "\\1.0\\0\\win32",
+                                               NULL));
+    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), "Interface\\" KESTOR_IID_TEXT));
+
+    EXPECT_EQ(static_cast<DWORD>(S_OK), Run("unregister"));
+    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), "TypeLib\\" KESTOR_LIBID_TEXT));
+    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), kClassKey.c_str()));
+    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), "ZovKestor.KestorObj"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ProgramPathTest,
+                         testing::Values("Kestor ModReg With Blanks", "KestorModReg-O'Neil"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                             return info.index == 0 ? std::string("Blanks")
+                                                    : std::string("SingleQuote");
+                         });
+
+// Without blanks in the path the doubled quote shows in the bare values.
+TEST(ProgramPathQuoteTest, QuotesAreDoubledInTheReplacementValues)
+{
+    TestFolder folder("C:\\KestorModReg-Plain-" + std::to_string(GetCurrentProcessId()) +
+                      "\\it's");
+    ASSERT_TRUE(folder.CopyIn(BuildBinFolder() + "modreg_probe.exe", "modreg_probe.exe"));
+    ScratchKey root("modreg-quote");
+    std::string program = folder.Path() + "modreg_probe.exe";
+    ASSERT_EQ(static_cast<DWORD>(S_OK),
+              RunAndWait("\"" + program + "\" " + root.Path() + " probeplain"));
+    EXPECT_EQ("\"" + Doubled(program) + "\"",
+              ReadStringValue(root.Handle(), "KestorModRegProbePlain", NULL));
+    EXPECT_EQ(Doubled(program), ReadStringValue(root.Handle(), "KestorModRegProbePlain", "Raw"));
 }
 
 }  // namespace
