@@ -1,22 +1,18 @@
-// A stand-in for the program in module-registration tests: it carries the
-// program's scripts (and the tests' probe scripts), runs registration the
-// way the command-line options do, and exits with the HRESULT. Copied into
-// folders with awkward names, it shows what the standard replacements make
-// of its own path.
+// A stand-in for a program in module-registration tests: it applies the
+// tests' probe scripts through its module and exits with the HRESULT.
+// Copied into folders with awkward names, it shows what the standard
+// replacements make of its own path; loaded as an image, it stands for a
+// module that is not the running program.
 //
-//   modreg_probe.exe <HKCU subkey | -> <command>
+//   modreg_probe.exe <HKCU subkey | -> probe|probeplain
 //
 // With a subkey, HKEY_CLASSES_ROOT of this process is redirected there, so
-// nothing reaches the shared classes root. Commands: register, unregister
-// (AppID script, then the server objects with the type library), probe,
-// probeplain, probeextra (the probe scripts by name).
+// nothing reaches the shared classes root.
 #include <windows.h>
 
 #include <cstring>
 
 #include "broker/com_module.h"
-#include "broker/kestor_interface.h"
-#include "broker/object_map.h"
 
 namespace {
 
@@ -24,29 +20,10 @@ CComModule g_probeModule;
 
 HRESULT RunCommand(const char *command)
 {
-    if (std::strcmp(command, "register") == 0)
-    {
-        HRESULT hr = g_probeModule.ApplyRegistryScript(100, TRUE, NULL);
-        if (FAILED(hr))
-            return hr;
-        return g_probeModule.RegisterServerObjects(TRUE, NULL);
-    }
-    if (std::strcmp(command, "unregister") == 0)
-    {
-        HRESULT hr = g_probeModule.ApplyRegistryScript(100, FALSE, NULL);
-        if (FAILED(hr))
-            return hr;
-        return g_probeModule.UnregisterServerObjects(TRUE, NULL);
-    }
     if (std::strcmp(command, "probe") == 0)
         return g_probeModule.ApplyRegistryScriptByName("KESTORPROBE", TRUE, NULL);
     if (std::strcmp(command, "probeplain") == 0)
         return g_probeModule.ApplyRegistryScriptByName("KESTORPROBEPLAIN", TRUE, NULL);
-    if (std::strcmp(command, "probeextra") == 0)
-    {
-        const ReplacementEntry extra[] = {{L"Module", L"Given by the caller"}, {NULL, NULL}};
-        return g_probeModule.ApplyRegistryScriptByName("KESTORPROBE", TRUE, extra);
-    }
     return E_INVALIDARG;
 }
 
@@ -72,13 +49,7 @@ int main(int argc, char **argv)
         }
     }
 
-    g_probeModule.InitComModule(g_objectMap, GetModuleHandleA(NULL), &LIBID_ZovKestorLib);
-    HRESULT hr = CoInitialize(NULL);
-    if (SUCCEEDED(hr))
-    {
-        hr = RunCommand(argv[2]);
-        CoUninitialize();
-    }
+    HRESULT hr = RunCommand(argv[2]);
 
     if (classesRoot != NULL)
     {

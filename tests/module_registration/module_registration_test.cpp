@@ -323,8 +323,9 @@ std::string Doubled(const std::string &text)
     return out;
 }
 
-// The probe program copied into a folder with an awkward name, registering
-// into a scratch classes root of its own process.
+// The probe program copied into a folder with an awkward name, applying its
+// probe script to a scratch classes root of its own process. (The program
+// itself is registered from such folders by program_paths_test.cpp.)
 class ProgramPathTest : public testing::TestWithParam<const char *>
 {
 protected:
@@ -344,7 +345,6 @@ protected:
     {
         return RunAndWait("\"" + m_program + "\" " + m_root.Path() + " " + command);
     }
-    std::vector<std::string> Dump() { return DumpRegistryTree(m_root.Handle(), ""); }
 
     TestFolder m_folder;
     ScratchKey m_root;
@@ -356,39 +356,6 @@ TEST_P(ProgramPathTest, ModuleValuesCarryTheWholePath)
     ASSERT_EQ(S_OK, static_cast<HRESULT>(Run("probe")));
     EXPECT_EQ("\"" + m_program + "\"", ReadStringValue(m_root.Handle(), "KestorModRegProbe", NULL));
     EXPECT_EQ(m_program, ReadStringValue(m_root.Handle(), "KestorModRegProbe", "Raw"));
-
-    ASSERT_EQ(S_OK, static_cast<HRESULT>(Run("probeextra")));
-    EXPECT_EQ("Given by the caller",
-              ReadStringValue(m_root.Handle(), "KestorModRegProbe", NULL));
-}
-
-TEST_P(ProgramPathTest, RegisteringWritesTheQuotedServerPathAndTheTypeLibraryDecidesTheResult)
-{
-    // No library beside the program: every script row is written and the
-    // result is what loading the missing ".tlb" gives.
-    ITypeLib *none = NULL;
-    std::string typeLibraryPath = m_folder.Path() + "modreg_probe.tlb";
-    HRESULT missing =
-        LoadTypeLib(std::wstring(typeLibraryPath.begin(), typeLibraryPath.end()).c_str(), &none);
-    ASSERT_TRUE(FAILED(missing));
-    EXPECT_EQ(static_cast<DWORD>(missing), Run("register"));
-    EXPECT_EQ(ExpectedScriptRows(m_program), Dump());
-    EXPECT_EQ("\"" + m_program + "\"",
-              ReadStringValue(m_root.Handle(), kClassKey + "\\LocalServer32", NULL));
-    EXPECT_EQ(static_cast<DWORD>(missing), Run("unregister"));
-
-    // With the library beside it, registration ends with S_OK.
-    ASSERT_TRUE(m_folder.CopyIn(BuildBinFolder() + "ZovKestor.tlb", "modreg_probe.tlb"));
-    EXPECT_EQ(static_cast<DWORD>(S_OK), Run("register"));
-    EXPECT_EQ(typeLibraryPath, ReadStringValue(m_root.Handle(),
-                                               "TypeLib\\" KESTOR_LIBID_TEXT "\\1.0\\0\\win32",
-                                               NULL));
-    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), "Interface\\" KESTOR_IID_TEXT));
-
-    EXPECT_EQ(static_cast<DWORD>(S_OK), Run("unregister"));
-    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), "TypeLib\\" KESTOR_LIBID_TEXT));
-    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), kClassKey.c_str()));
-    EXPECT_FALSE(RegistryKeyExists(m_root.Handle(), "ZovKestor.KestorObj"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, ProgramPathTest,
