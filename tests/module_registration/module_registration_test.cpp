@@ -202,9 +202,8 @@ TEST_F(ModuleScriptTest, FailuresBeforeAnyScriptRuns)
     // A module handle that names no module: GetModuleFileNameA fails and
     // nothing is written.
     g_baseModuleRecord.m_instance = reinterpret_cast<HINSTANCE>(0x7A5C0000);
-    HRESULT hr = g_testModule.ApplyRegistryScript(101, TRUE, NULL);
-    EXPECT_TRUE(FAILED(hr));
-    EXPECT_EQ(HRESULT_FACILITY(hr), FACILITY_WIN32) << std::hex << hr;
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
+              g_testModule.ApplyRegistryScript(101, TRUE, NULL));
     EXPECT_TRUE(Dump().empty());
     g_baseModuleRecord.m_instance = GetModuleHandleA(NULL);
 
