@@ -1,0 +1,731 @@
+// Process-level tests of ZovKestor.exe: the program is started with exact
+// command lines, its full exit codes read back, and its effects checked in
+// the real registry, the real Service Control Manager and through real COM
+// activation. Each group runs in a throw-away prefix with a session of its
+// own (see CMakeLists.txt), since services, class registrations and killed
+// servers would otherwise outlive the test.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "broker/kestor_interface.h"
+#include "scratch_registry.h"
+#include "test_hresult.h"
+
+namespace {
+
+const char kServiceName[] = "ZovKestor";
+const char kServerAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
+const char kClassKey[] = "CLSID\\" KESTOR_CLSID_TEXT;
+// Bounds on waiting for another process; they only keep a broken build
+// from hanging the suite and are never what a test asserts.
+const DWORD kProcessDeadlineMs = 60000;
+
+// How long each step took, printed so the suite's cost stays visible.
+class Stopwatch
+{
+public:
+    explicit Stopwatch(std::string what)
+        : m_what(std::move(what)), m_start(std::chrono::steady_clock::now())
+    {
+    }
+    ~Stopwatch()
+    {
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - m_start);
+        std::printf("  [%6lld ms] %s\n", static_cast<long long>(elapsed.count()), m_what.c_str());
+        std::fflush(stdout);
+    }
+
+private:
+    std::string m_what;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+std::string DriverFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
+// The built program, beside this driver with its type library.
+std::string BuiltProgram()
+{
+    return DriverFolder() + "ZovKestor.exe";
+}
+
+std::string Quoted(const std::string &path)
+{
+    return "\"" + path + "\"";
+}
+
+// Copies the program (and its type library when asked) into a folder of
+// the prefix's own drive and gives the copy's path.
+std::string CopyProgramTo(const std::string &folder, bool withTypeLibrary)
+{
+    CreateDirectoryA(folder.c_str(), NULL);
+    std::string target = folder + "\\ZovKestor.exe";
+    EXPECT_TRUE(CopyFileA(BuiltProgram().c_str(), target.c_str(), FALSE)) << target;
+    std::string library = folder + "\\ZovKestor.tlb";
+    if (withTypeLibrary)
+        EXPECT_TRUE(CopyFileA((DriverFolder() + "ZovKestor.tlb").c_str(), library.c_str(), FALSE));
+    else
+        DeleteFileA(library.c_str());
+    return target;
+}
+
+// A started program: its process, and the read end of its standard output
+// when that was asked for.
+class ChildProcess
+{
+public:
+    ChildProcess() { std::memset(&m_info, 0, sizeof m_info); }
+    ~ChildProcess()
+    {
+        if (m_info.hProcess != NULL)
+        {
+            // A test that failed half-way must not leave a server behind.
+            if (WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(m_info.hProcess, 1);
+            CloseHandle(m_info.hProcess);
+            CloseHandle(m_info.hThread);
+        }
+        if (m_output != NULL)
+            CloseHandle(m_output);
+    }
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    bool Start(const std::string &commandLine, bool captureOutput)
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+        HANDLE writeEnd = NULL;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (captureOutput)
+        {
+            if (!CreatePipe(&m_output, &writeEnd, &inherit, 0))
+                return false;
+            SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+            startup.hStdOutput = writeEnd;
+            startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        }
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back('\0');
+        BOOL started = CreateProcessA(NULL, line.data(), NULL, NULL, captureOutput, 0, NULL, NULL,
+                                      &startup, &m_info);
+        if (writeEnd != NULL)
+            CloseHandle(writeEnd);
+        return started != FALSE;
+    }
+
+    // The full exit code, or STILL_ACTIVE when it did not end in time.
+    DWORD WaitForExit(DWORD timeoutMs = kProcessDeadlineMs)
+    {
+        if (WaitForSingleObject(m_info.hProcess, timeoutMs) != WAIT_OBJECT_0)
+            return STILL_ACTIVE;
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(m_info.hProcess, &code);
+        return code;
+    }
+
+    bool IsRunning() const { return WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT; }
+
+    // Reads standard output until it holds text (true) or the time is up.
+    bool ReadOutputUntil(const char *text, DWORD timeoutMs = kProcessDeadlineMs)
+    {
+        DWORD start = GetTickCount();
+        for (;;)
+        {
+            if (m_text.find(text) != std::string::npos)
+                return true;
+            DWORD available = 0;
+            if (!PeekNamedPipe(m_output, NULL, 0, NULL, &available, NULL))
+                return false;  // the program ended and its last output was read
+            if (available > 0)
+            {
+                char chunk[512];
+                DWORD read = 0;
+                if (ReadFile(m_output, chunk, sizeof chunk, &read, NULL))
+                    m_text.append(chunk, read);
+                continue;
+            }
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            Sleep(20);
+        }
+    }
+
+    const std::string &Output() const { return m_text; }
+    DWORD MainThreadId() const { return m_info.dwThreadId; }
+
+private:
+    PROCESS_INFORMATION m_info;
+    HANDLE m_output = NULL;
+    std::string m_text;
+};
+
+// Runs a command line to its end and gives the full exit code.
+DWORD RunToEnd(const std::string &commandLine)
+{
+    Stopwatch watch(commandLine);
+    ChildProcess child;
+    EXPECT_TRUE(child.Start(commandLine, false)) << commandLine;
+    return child.WaitForExit();
+}
+
+// --- Registry and SCM views ---
+
+bool ReadAppIdValue(const char *name, DWORD *type, std::string *bytes)
+{
+    return ReadRegistryValue(HKEY_CLASSES_ROOT, kServerAppIdKey, name, type, bytes);
+}
+
+std::string Bytes(const char *text, size_t count)
+{
+    return std::string(text, count);
+}
+
+class ServiceManager
+{
+public:
+    ServiceManager() : m_handle(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS)) {}
+    ~ServiceManager()
+    {
+        if (m_handle != NULL)
+            CloseServiceHandle(m_handle);
+    }
+    operator SC_HANDLE() const { return m_handle; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+class Service
+{
+public:
+    explicit Service(DWORD access)
+    {
+        m_handle = OpenServiceA(m_manager, kServiceName, access);
+        m_error = m_handle == NULL ? GetLastError() : ERROR_SUCCESS;
+    }
+    ~Service()
+    {
+        if (m_handle != NULL)
+            CloseServiceHandle(m_handle);
+    }
+    operator SC_HANDLE() const { return m_handle; }
+    DWORD OpenError() const { return m_error; }
+
+private:
+    ServiceManager m_manager;
+    SC_HANDLE m_handle;
+    DWORD m_error;
+};
+
+bool ServiceExists()
+{
+    Service service(SERVICE_QUERY_CONFIG);
+    EXPECT_TRUE(service != NULL || service.OpenError() == ERROR_SERVICE_DOES_NOT_EXIST)
+        << "OpenServiceA failed with " << service.OpenError();
+    return service != NULL;
+}
+
+SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service)
+{
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    EXPECT_TRUE(QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                     reinterpret_cast<BYTE *>(&status), sizeof status, &needed));
+    return status;
+}
+
+// Polls until the service reaches state, recording every status seen.
+bool WaitForState(SC_HANDLE service, DWORD state, std::vector<SERVICE_STATUS_PROCESS> *seen)
+{
+    DWORD start = GetTickCount();
+    for (;;)
+    {
+        SERVICE_STATUS_PROCESS status = QueryStatus(service);
+        if (seen != NULL && (seen->empty() || seen->back().dwCurrentState != status.dwCurrentState))
+            seen->push_back(status);
+        if (status.dwCurrentState == state)
+            return true;
+        if (GetTickCount() - start > kProcessDeadlineMs)
+            return false;
+        Sleep(5);
+    }
+}
+
+// Waits for a process of the given id and gives its exit code.
+DWORD WaitForProcessExit(DWORD processId)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (process == NULL)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process, kProcessDeadlineMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return code;
+}
+
+// Ids of the running processes of ZovKestor.exe.
+std::vector<DWORD> RunningServers()
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    {
+        if (lstrcmpiA(entry.szExeFile, "ZovKestor.exe") == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// COM on the test's thread for one test.
+class ComApartment
+{
+public:
+    ComApartment() { EXPECT_SUCCEEDED(CoInitialize(NULL)); }
+    ~ComApartment() { CoUninitialize(); }
+};
+
+HRESULT ActivateServer(IUnknown **object)
+{
+    Stopwatch watch("activation of KestorObj");
+    return CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                            reinterpret_cast<void **>(object));
+}
+
+// Every test starts and ends with nothing registered.
+class ProcessTest : public testing::Test
+{
+protected:
+    // The prefix starts empty and every test unregisters what it left.
+    void SetUp() override
+    {
+        ASSERT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+        ASSERT_FALSE(ServiceExists());
+    }
+    void TearDown() override { RunToEnd(Quoted(BuiltProgram()) + " -UnregServer"); }
+
+    std::string m_program = Quoted(BuiltProgram());
+};
+
+// ===================== Registration =====================
+
+class Registration : public ProcessTest
+{
+};
+
+TEST_F(Registration, NoOptionWithoutRegistrationEndsWithFileNotFound)
+{
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program + " -Embedding"));
+    // Options that do not end the line are no options: nothing registers.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program + " -RegServer "));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program + " -RegServer -Verbose"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+}
+
+TEST_F(Registration, RegServerRegistersTheClassWithoutServiceValues)
+{
+    ASSERT_EQ(0u, RunToEnd(m_program + " /regserver"));
+
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_TRUE(ReadRegistryValue(HKEY_CLASSES_ROOT, kServerAppIdKey, "", &type, &bytes));
+    EXPECT_EQ(Bytes("ZovKestor", 10), bytes);
+    EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
+    EXPECT_FALSE(ReadAppIdValue("ServiceParameters", &type, &bytes));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, (std::string(kClassKey) +
+                                                      "\\LocalServer32").c_str()));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" KESTOR_LIBID_TEXT));
+    EXPECT_FALSE(ServiceExists());
+
+    // Either case and either delimiter.
+    EXPECT_EQ(0u, RunToEnd(m_program + " -REGSERVER"));
+    EXPECT_FALSE(ServiceExists());
+}
+
+TEST_F(Registration, WithoutTypeLibraryTheLoadFailureEndsAnOtherwiseCompleteRegistration)
+{
+    std::string program = CopyProgramTo("C:\\kestor-no-tlb", false);
+    // What the program meets when it looks for its library beside itself.
+    ITypeLib *library = NULL;
+    HRESULT expected = LoadTypeLib(L"C:\\kestor-no-tlb\\ZovKestor.tlb", &library);
+    ASSERT_TRUE(FAILED(expected));
+
+    EXPECT_EQ(static_cast<DWORD>(expected), RunToEnd(Quoted(program) + " -RegServer"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+
+    // The service registration has done its SCM and AppID work all the same.
+    EXPECT_EQ(static_cast<DWORD>(expected), RunToEnd(Quoted(program) + " -Service"));
+    EXPECT_TRUE(ServiceExists());
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_TRUE(ReadAppIdValue("LocalService", &type, &bytes));
+    RunToEnd(Quoted(program) + " -UnregServer");
+}
+
+TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
+{
+    // A folder with blanks (and a hyphen): unquoted, its prefixes would be
+    // tried as programs.
+    std::string program = CopyProgramTo("C:\\Kestor Test-Dir", true);
+    ASSERT_EQ(0u, RunToEnd(Quoted(program) + " -Service"));
+
+    Service service(SERVICE_QUERY_CONFIG);
+    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(
+                                                 buffer.data()),
+                                    static_cast<DWORD>(buffer.size()), &needed));
+    const QUERY_SERVICE_CONFIGA *config =
+        reinterpret_cast<const QUERY_SERVICE_CONFIGA *>(buffer.data());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config->dwServiceType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config->dwStartType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), config->dwErrorControl);
+    EXPECT_STREQ(Quoted(program).c_str(), config->lpBinaryPathName);
+    EXPECT_STREQ("ZovKestor", config->lpDisplayName);
+    EXPECT_STREQ("LocalSystem", config->lpServiceStartName);
+    EXPECT_TRUE(config->lpLoadOrderGroup == NULL || config->lpLoadOrderGroup[0] == '\0');
+
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE,
+                                  "System\\CurrentControlSet\\Services\\ZovKestor",
+                                  "DependOnService", &type, &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), type);
+    EXPECT_EQ(0, std::strcmp("RPCSS", bytes.c_str()));
+
+    ASSERT_TRUE(ReadAppIdValue("LocalService", &type, &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(Bytes("ZovKestor", 10), bytes);
+    ASSERT_TRUE(ReadAppIdValue("ServiceParameters", &type, &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(Bytes("-Service", 9), bytes);
+
+    // An existing entry is replaced by the next service registration.
+    EXPECT_EQ(0u, RunToEnd(Quoted(program) + " -Service"));
+    EXPECT_TRUE(ServiceExists());
+    RunToEnd(Quoted(program) + " -UnregServer");
+}
+
+TEST_F(Registration, RegServerAfterServiceDropsEntryAndLocalServiceOnly)
+{
+    ASSERT_EQ(0u, RunToEnd(m_program + " -Service"));
+    ASSERT_TRUE(ServiceExists());
+    // Only the last of two options counts.
+    ASSERT_EQ(0u, RunToEnd(m_program + " -Service -RegServer"));
+
+    EXPECT_FALSE(ServiceExists());
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
+    ASSERT_TRUE(ReadAppIdValue("ServiceParameters", &type, &bytes));
+    EXPECT_EQ(Bytes("-Service", 9), bytes);
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+}
+
+TEST_F(Registration, UnregServerRemovesEverything)
+{
+    ASSERT_EQ(0u, RunToEnd(m_program + " --Service"));
+    ASSERT_TRUE(ServiceExists());
+
+    EXPECT_EQ(0u, RunToEnd(m_program + " /UNREGSERVER"));
+    EXPECT_FALSE(ServiceExists());
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "AppID"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, "ZovKestor.KestorObj"));
+
+    // The server no longer runs at all.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program));
+    // Unregistering what is not there is no error.
+    EXPECT_EQ(0u, RunToEnd(m_program + " -UnregServer"));
+}
+
+// ===================== Local server =====================
+
+class LocalServer : public ProcessTest
+{
+protected:
+    void SetUp() override
+    {
+        ProcessTest::SetUp();
+        ASSERT_EQ(0u, RunToEnd(m_program + " -RegServer"));
+    }
+};
+
+TEST_F(LocalServer, StartedByComItEndsAfterTheLastRelease)
+{
+    ComApartment com;
+    IUnknown *object = NULL;
+    ASSERT_SUCCEEDED(ActivateServer(&object));
+    std::vector<DWORD> servers = RunningServers();
+    ASSERT_EQ(1u, servers.size());
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, servers[0]);
+    ASSERT_NE(nullptr, process);
+
+    // While the client holds its object the server stays.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(process, 500));
+    {
+        Stopwatch watch("server end after the last release");
+        object->Release();
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0),
+                  WaitForSingleObject(process, kProcessDeadlineMs));
+    }
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(process);
+}
+
+TEST_F(LocalServer, StartedByHandItServesAndWaitsForItsFirstClient)
+{
+    ChildProcess server;
+    ASSERT_TRUE(server.Start(m_program, true));
+    ASSERT_TRUE(server.ReadOutputUntil("Service started\n")) << server.Output();
+    // No client: nothing ends it.
+    EXPECT_EQ(STILL_ACTIVE, server.WaitForExit(1000));
+
+    // Its class object answers the next activation; the client's release is
+    // its last lock and ends it.
+    {
+        ComApartment com;
+        IUnknown *object = NULL;
+        ASSERT_SUCCEEDED(ActivateServer(&object));
+        EXPECT_EQ(1u, RunningServers().size());
+        object->Release();
+    }
+    EXPECT_EQ(0u, server.WaitForExit());
+    server.ReadOutputUntil("(nothing more)", 0);
+    EXPECT_EQ("Service started\n", server.Output());
+}
+
+TEST_F(LocalServer, LocalServiceValueWithoutTheScmFallsBackToLocalServer)
+{
+    HKEY key = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, kServerAppIdKey, 0, KEY_WRITE, &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, "LocalService", 0, REG_SZ,
+                             reinterpret_cast<const BYTE *>(kServiceName), sizeof kServiceName));
+    RegCloseKey(key);
+
+    ChildProcess server;
+    ASSERT_TRUE(server.Start(m_program, true));
+    {
+        // The service dispatcher has to give up first.
+        Stopwatch watch("dispatcher refusal and local-server start");
+        ASSERT_TRUE(server.ReadOutputUntil("Service started\n")) << server.Output();
+    }
+    EXPECT_TRUE(server.IsRunning());
+    // A plain thread quit ends the loop as the last release would.
+    ASSERT_TRUE(PostThreadMessageA(server.MainThreadId(), WM_QUIT, 0, 0));
+    EXPECT_EQ(0u, server.WaitForExit());
+}
+
+// ===================== Service life =====================
+
+// The event-log channel: the session's first process was started with the
+// eventlog trace on, and its standard error (inherited by the SCM and so by
+// every service) goes to the file named here.
+std::string EventTrace()
+{
+    const char *unixPath = std::getenv("KESTOR_EVENT_TRACE");
+    if (unixPath == NULL)
+        return std::string();
+    std::string path = std::string("Z:") + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, NULL) && read > 0)
+        text.append(chunk, read);
+    CloseHandle(file);
+    return text;
+}
+
+// The messages the event log received, in order.
+std::vector<std::string> LoggedEvents()
+{
+    std::vector<std::string> events;
+    std::string trace = EventTrace();
+    const std::string prefix = "ReportEventW L\"";
+    for (size_t at = trace.find(prefix); at != std::string::npos; at = trace.find(prefix, at))
+    {
+        at += prefix.size();
+        size_t end = trace.find('"', at);
+        if (end == std::string::npos)
+            break;
+        events.push_back(trace.substr(at, end - at));
+    }
+    return events;
+}
+
+// Waits until the log holds count entries more than before (trace output
+// may trail the SCM's state by a moment).
+std::vector<std::string> WaitForEvents(size_t before, size_t count)
+{
+    DWORD start = GetTickCount();
+    for (;;)
+    {
+        std::vector<std::string> events = LoggedEvents();
+        if (events.size() >= before + count || GetTickCount() - start > 10000)
+            return std::vector<std::string>(events.begin() + std::min(before, events.size()),
+                                            events.end());
+        Sleep(20);
+    }
+}
+
+class ServiceLife : public ProcessTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, std::getenv("KESTOR_EVENT_TRACE"))
+            << "run through event-trace-prefix.sh so that events can be read back";
+        ProcessTest::SetUp();
+        ASSERT_EQ(0u, RunToEnd(m_program + " -Service"));
+    }
+
+    // Stops the service and checks the stop's states and exit.
+    void StopAndCheck(SC_HANDLE service)
+    {
+        SERVICE_STATUS_PROCESS running = QueryStatus(service);
+        ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), running.dwCurrentState);
+        size_t before = LoggedEvents().size();
+
+        SERVICE_STATUS status = {};
+        ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        EXPECT_TRUE(status.dwCurrentState == SERVICE_STOP_PENDING ||
+                    status.dwCurrentState == SERVICE_STOPPED)
+            << status.dwCurrentState;
+        std::vector<SERVICE_STATUS_PROCESS> seen;
+        ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, &seen));
+        for (const SERVICE_STATUS_PROCESS &s : seen)
+            EXPECT_TRUE(s.dwCurrentState == SERVICE_STOP_PENDING ||
+                        s.dwCurrentState == SERVICE_STOPPED)
+                << s.dwCurrentState;
+        EXPECT_EQ(0u, WaitForProcessExit(running.dwProcessId));
+        EXPECT_EQ(std::vector<std::string>(1, "Service stopped"), WaitForEvents(before, 1));
+    }
+};
+
+TEST_F(ServiceLife, StartServiceRunsAndOnlyStopEndsIt)
+{
+    Service service(SERVICE_ALL_ACCESS);
+    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service));
+    size_t before = LoggedEvents().size();
+
+    std::vector<SERVICE_STATUS_PROCESS> seen;
+    {
+        Stopwatch watch("StartService to RUNNING");
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, &seen));
+    }
+    for (const SERVICE_STATUS_PROCESS &status : seen)
+    {
+        EXPECT_TRUE(status.dwCurrentState == SERVICE_START_PENDING ||
+                    status.dwCurrentState == SERVICE_RUNNING)
+            << status.dwCurrentState;
+        EXPECT_EQ(0u, status.dwCheckPoint);
+        EXPECT_EQ(0u, status.dwWaitHint);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP), status.dwControlsAccepted);
+        EXPECT_EQ(0u, status.dwWin32ExitCode);
+    }
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), seen.back().dwCurrentState);
+    EXPECT_EQ(std::vector<std::string>(1, "Service started"), WaitForEvents(before, 1));
+
+    // Controls it does not take change nothing; a code of its own is logged.
+    SERVICE_STATUS status = {};
+    ControlService(service, SERVICE_CONTROL_INTERROGATE, &status);
+    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_PAUSE, &status));
+    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_CONTINUE, &status));
+    before = LoggedEvents().size();
+    EXPECT_TRUE(ControlService(service, 200, &status)) << GetLastError();
+    EXPECT_EQ(std::vector<std::string>(1, "Bad service request"), WaitForEvents(before, 1));
+    SERVICE_STATUS_PROCESS after = QueryStatus(service);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), after.dwCurrentState);
+    EXPECT_EQ(seen.back().dwProcessId, after.dwProcessId);
+
+    StopAndCheck(service);
+}
+
+TEST_F(ServiceLife, ComActivationStartsTheServiceAndTheLastReleaseKeepsIt)
+{
+    Service service(SERVICE_ALL_ACCESS);
+    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service));
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryStatus(service).dwCurrentState);
+    {
+        ComApartment com;
+        IUnknown *object = NULL;
+        ASSERT_SUCCEEDED(ActivateServer(&object));
+        SERVICE_STATUS_PROCESS running = QueryStatus(service);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), running.dwCurrentState);
+        object->Release();
+
+        // Nothing but the stop control ends a service.
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
+        ASSERT_NE(nullptr, process);
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(process, 1000));
+        CloseHandle(process);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), QueryStatus(service).dwCurrentState);
+    }
+    StopAndCheck(service);
+}
+
+TEST_F(ServiceLife, StopRightAfterStartIsNotLost)
+{
+    Service service(SERVICE_ALL_ACCESS);
+    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service));
+    for (int round = 0; round < 3; ++round)
+    {
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        SERVICE_STATUS status = {};
+        // The SCM may refuse a stop until the service has a handler.
+        DWORD start = GetTickCount();
+        while (!ControlService(service, SERVICE_CONTROL_STOP, &status))
+        {
+            DWORD error = GetLastError();
+            ASSERT_TRUE(error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL ||
+                        error == ERROR_SERVICE_NOT_ACTIVE)
+                << error;
+            ASSERT_LT(GetTickCount() - start, kProcessDeadlineMs);
+            Sleep(1);
+        }
+        std::vector<SERVICE_STATUS_PROCESS> seen;
+        ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, &seen)) << "round " << round;
+    }
+}
+
+}  // namespace
