@@ -5,7 +5,6 @@
 // failing root block.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -22,82 +21,16 @@ const unsigned kSeed = 20261208;
 const int kPassingScripts = 160;
 const int kFailingScripts = 100;
 
-// Registry contents below a key: "\\a\\b" for a key, "\\a\\b|name" for a
-// value ("|" alone for a default value), mapped to "key" or type and bytes.
-typedef std::map<std::string, std::string> Snapshot;
-
-std::string Hex(const std::string &bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes)
-    {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02x", c);
-        out += hex;
-    }
-    return out;
-}
-
-std::string ValueText(DWORD type, const std::string &bytes)
-{
-    return "type " + std::to_string(type) + ":" + Hex(bytes);
-}
-
-void TakeSnapshot(HKEY key, const std::string &path, Snapshot *out)
-{
-    for (DWORD index = 0;; ++index)
-    {
-        char name[1024];
-        DWORD nameSize = sizeof name;
-        DWORD type = 0;
-        BYTE data[4096];
-        DWORD dataSize = sizeof data;
-        if (RegEnumValueA(key, index, name, &nameSize, NULL, &type, data, &dataSize) !=
-            ERROR_SUCCESS)
-            break;
-        (*out)[path + "|" + std::string(name, nameSize)] =
-            ValueText(type, std::string(reinterpret_cast<char *>(data), dataSize));
-    }
-    std::vector<std::string> subkeys;
-    for (DWORD index = 0;; ++index)
-    {
-        char name[512];
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, index, name, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        subkeys.push_back(std::string(name, nameSize));
-    }
-    for (const std::string &subkey : subkeys)
-    {
-        (*out)[path + "\\" + subkey] = "key";
-        HKEY child;
-        if (RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ, &child) == ERROR_SUCCESS)
-        {
-            TakeSnapshot(child, path + "\\" + subkey, out);
-            RegCloseKey(child);
-        }
-    }
-}
+typedef RegistrySnapshot Snapshot;
 
 Snapshot TakeSnapshot(const ScratchKey &scratch)
 {
-    Snapshot out;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, scratch.Path().c_str(), 0, KEY_READ, &key) ==
-        ERROR_SUCCESS)
-    {
-        TakeSnapshot(key, "", &out);
-        RegCloseKey(key);
-    }
-    return out;
+    return TakeSnapshot(HKEY_CURRENT_USER, scratch.Path());
 }
 
 std::string Render(const Snapshot &snapshot)
 {
-    std::string out;
-    for (const auto &entry : snapshot)
-        out += entry.first + " = " + entry.second + "\n";
-    return out;
+    return RenderSnapshot(snapshot);
 }
 
 struct ValueSpec
@@ -287,11 +220,11 @@ private:
 void ModelRegister(const KeySpec &key, const std::string &path, Snapshot *out)
 {
     const std::string here = path + "\\" + key.name;
-    (*out)[here] = "key";
+    (*out)[here] = "";
     if (key.hasDefault)
-        (*out)[here + "|"] = ValueText(key.defaultValue.type, key.defaultValue.bytes);
+        (*out)[here + " []"] = ValueLine(key.defaultValue.type, key.defaultValue.bytes);
     for (const ValueSpec &value : key.values)
-        (*out)[here + "|" + value.name] = ValueText(value.type, value.bytes);
+        (*out)[here + " [" + value.name + "]"] = ValueLine(value.type, value.bytes);
     for (const KeySpec &child : key.children)
         ModelRegister(child, here, out);
 }
@@ -309,13 +242,13 @@ bool ModelLeftAfterUnregister(const KeySpec &key, const std::string &path, Snaps
     if (!stays)
         return false;
     out->insert(below.begin(), below.end());
-    (*out)[here] = "key";
+    (*out)[here] = "";
     if (key.hasDefault)
-        (*out)[here + "|"] = ValueText(key.defaultValue.type, key.defaultValue.bytes);
+        (*out)[here + " []"] = ValueLine(key.defaultValue.type, key.defaultValue.bytes);
     for (const ValueSpec &value : key.values)
     {
         if (value.noRemove)
-            (*out)[here + "|" + value.name] = ValueText(value.type, value.bytes);
+            (*out)[here + " [" + value.name + "]"] = ValueLine(value.type, value.bytes);
     }
     return true;
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -30,11 +29,22 @@ std::string ScriptUnder(const std::string &scratchPath, const std::string &body)
     return script;
 }
 
+std::string ValueLine(DWORD type, const std::string &bytes)
+{
+    std::string line = "type " + std::to_string(type) + ":";
+    for (unsigned char c : bytes)
+    {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02x", c);
+        line += hex;
+    }
+    return line;
+}
+
 namespace {
 
-void DumpKey(HKEY key, const std::string &prefix, std::string *out)
+void SnapshotKey(HKEY key, const std::string &path, RegistrySnapshot *out)
 {
-    std::vector<std::string> lines;
     for (DWORD index = 0;; ++index)
     {
         char name[16384];
@@ -45,20 +55,9 @@ void DumpKey(HKEY key, const std::string &prefix, std::string *out)
         if (RegEnumValueA(key, index, name, &nameSize, NULL, &type, data, &dataSize) !=
             ERROR_SUCCESS)
             break;
-        std::string line = prefix + " [" + std::string(name, nameSize) + "] type " +
-                           std::to_string(type) + ":";
-        for (DWORD i = 0; i < dataSize; ++i)
-        {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02x", data[i]);
-            line += hex;
-        }
-        lines.push_back(line);
+        (*out)[path + " [" + std::string(name, nameSize) + "]"] =
+            ValueLine(type, std::string(reinterpret_cast<char *>(data), dataSize));
     }
-    std::sort(lines.begin(), lines.end());
-    for (const std::string &line : lines)
-        *out += line + "\n";
-
     std::vector<std::string> subkeys;
     for (DWORD index = 0;; ++index)
     {
@@ -68,32 +67,48 @@ void DumpKey(HKEY key, const std::string &prefix, std::string *out)
             break;
         subkeys.push_back(std::string(name, nameSize));
     }
-    std::sort(subkeys.begin(), subkeys.end());
     for (const std::string &subkey : subkeys)
     {
+        const std::string here = path + "\\" + subkey;
         HKEY child;
         if (RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS)
         {
-            *out += prefix + "\\" + subkey + " (unreadable)\n";
+            (*out)[here] = "(unreadable)";
             continue;
         }
-        *out += prefix + "\\" + subkey + "\n";
-        DumpKey(child, prefix + "\\" + subkey, out);
+        (*out)[here] = "";
+        SnapshotKey(child, here, out);
         RegCloseKey(child);
     }
 }
 
 }  // namespace
 
+RegistrySnapshot TakeSnapshot(HKEY root, const std::string &path)
+{
+    RegistrySnapshot out;
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
+    {
+        SnapshotKey(key, "", &out);
+        RegCloseKey(key);
+    }
+    return out;
+}
+
+std::string RenderSnapshot(const RegistrySnapshot &snapshot)
+{
+    std::string out = "(root)\n";
+    for (const auto &entry : snapshot)
+        out += entry.second.empty() ? entry.first + "\n" : entry.first + " " + entry.second + "\n";
+    return out;
+}
+
 std::string DumpTree(HKEY root, const std::string &path)
 {
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (!RegistryKeyExists(root, path.c_str()))
         return std::string();
-    std::string out = "(root)\n";
-    DumpKey(key, "", &out);
-    RegCloseKey(key);
-    return out;
+    return RenderSnapshot(TakeSnapshot(root, path));
 }
 
 void CreateKey(HKEY root, const std::string &path)

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 // "HKCU { NoRemove 'Software' { ... NoRemove '<leaf>' { body } ... } }":
@@ -12,8 +13,14 @@
 // unregister so only the body's keys come and go.
 std::string ScriptUnder(const std::string &scratchPath, const std::string &body);
 
-// Every key and value below root\path in a stable order, one line each;
-// values as type and hex bytes. Empty when the key is missing.
+// Keys and values below a key: "\\a\\b" for a key (mapped to ""), and
+// "\\a\\b [name]" for a value (mapped to its type and hex bytes); "[]" is
+// the default value. Map order puts a key's values right after the key.
+typedef std::map<std::string, std::string> RegistrySnapshot;
+RegistrySnapshot TakeSnapshot(HKEY root, const std::string &path);
+std::string ValueLine(DWORD type, const std::string &bytes);
+// "(root)" and one line per entry; empty when the key is missing.
+std::string RenderSnapshot(const RegistrySnapshot &snapshot);
 std::string DumpTree(HKEY root, const std::string &path);
 
 // Creates root\path (and the keys above it) and optionally sets a REG_SZ

@@ -276,12 +276,4 @@ TEST(TextConversionTest, ShortAndLongTextsRoundTrip)
     EXPECT_FALSE(wide.Convert(NULL));
 }
 
-TEST(ContainsCharacterTest, FindsSingleByteCharacters)
-{
-    EXPECT_TRUE(ContainsCharacter("a\\b", '\\'));
-    EXPECT_TRUE(ContainsCharacter("\\", '\\'));
-    EXPECT_FALSE(ContainsCharacter("ab", '\\'));
-    EXPECT_FALSE(ContainsCharacter("", '\\'));
-}
-
 }  // namespace
