@@ -155,7 +155,8 @@ DWORD BuildMultiString(LPCSTR text, char *list)
 
 }  // namespace
 
-CRegScriptParser::CRegScriptParser(const CRegObject &owner) : m_owner(owner), m_position(NULL), m_cleaningUp(false)
+CRegScriptParser::CRegScriptParser(const CRegObject &owner)
+    : m_owner(owner), m_position(NULL), m_cleaningUp(false)
 {
 }
 

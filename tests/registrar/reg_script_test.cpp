@@ -310,8 +310,8 @@ TEST_F(RegScriptTest, FailureInSecondRootBlockCleansOnlyThatBlock)
     // clean-up too, as unregistering that block would.
     SetStringValue(HKEY_CURRENT_USER, Path("SecondOld"), "v", "1");
     const std::string first = ScriptUnder(m_scratch.Path(), "First { Val V = s 1 }");
-    const std::string second =
-        ScriptUnder(m_scratch.Path(), "SecondOld\nSecondNew { Val Ok = s 1 }\nBroken = B abc\nLater");
+    const std::string second = ScriptUnder(
+        m_scratch.Path(), "SecondOld\nSecondNew { Val Ok = s 1 }\nBroken = B abc\nLater");
     EXPECT_HR(E_FAIL, m_registrar.ApplyScriptText((first + second).c_str(), TRUE));
     EXPECT_EQ("(root)\n"
               "\\First\n"
