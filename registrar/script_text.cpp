@@ -106,10 +106,14 @@ HRESULT ExpandReplacements(LPCSTR script, const CReplacementTable &table, LPSTR 
     {
         if (*position != '%')
         {
-            LPCSTR next = CharNextA(position);
-            if (!buffer.Append(position, static_cast<int>(next - position)))
+            // Ordinary characters go over in one piece up to the next
+            // percent sign of its own.
+            LPCSTR runEnd = position;
+            while (*runEnd != '\0' && *runEnd != '%')
+                runEnd = CharNextA(runEnd);
+            if (!buffer.Append(position, static_cast<int>(runEnd - position)))
                 return E_OUTOFMEMORY;
-            position = next;
+            position = runEnd;
             continue;
         }
 
