@@ -580,7 +580,8 @@ std::vector<std::string> LoggedEvents()
 {
     std::vector<std::string> events;
     std::string trace = EventTrace();
-    const std::string prefix = "ReportEventW L\"";
+    // Information events are traced; errors and warnings would show as err:/warn:.
+    const std::string prefix = "trace:eventlog:ReportEventW L\"";
     for (size_t at = trace.find(prefix); at != std::string::npos; at = trace.find(prefix, at))
     {
         at += prefix.size();
@@ -653,6 +654,10 @@ TEST_F(ServiceLife, StartServiceRunsAndOnlyStopEndsIt)
         ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
         ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, &seen));
     }
+    std::printf("  states seen while starting:");
+    for (const SERVICE_STATUS_PROCESS &status : seen)
+        std::printf(" %lu", status.dwCurrentState);
+    std::printf("\n");
     for (const SERVICE_STATUS_PROCESS &status : seen)
     {
         EXPECT_TRUE(status.dwCurrentState == SERVICE_START_PENDING ||
@@ -723,6 +728,8 @@ TEST_F(ServiceLife, StopRightAfterStartIsNotLost)
             ASSERT_LT(GetTickCount() - start, kProcessDeadlineMs);
             Sleep(1);
         }
+        std::printf("  round %d: stop taken in state %lu after %lu ms\n", round,
+                    status.dwCurrentState, GetTickCount() - start);
         std::vector<SERVICE_STATUS_PROCESS> seen;
         ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, &seen)) << "round " << round;
     }
