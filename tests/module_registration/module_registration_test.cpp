@@ -303,6 +303,13 @@ TEST_F(ClassWalkTest, NoRowsAndNoTypeLibraryIsSuccess)
     g_comModuleRecord.m_autoObjectsEnd = NULL;
     EXPECT_HR(S_OK, g_testModule.RegisterServerObjects(FALSE, NULL));
     EXPECT_HR(S_OK, g_testModule.UnregisterServerObjects(FALSE, NULL));
+
+    // A row without registration hooks has nothing to register.
+    m_map[0] = {&kFirstClass, NULL, NULL, NULL, NULL, 0, NULL, NULL, NULL};
+    m_map[1] = {};
+    g_testModule.m_objectMap = m_map;
+    EXPECT_HR(S_OK, g_testModule.RegisterServerObjects(FALSE, NULL));
+    EXPECT_HR(S_OK, g_testModule.UnregisterServerObjects(FALSE, NULL));
     EXPECT_TRUE(g_calls.empty());
 }
 
