@@ -22,9 +22,9 @@ void CServiceModule::RunServer()
         RegisterClassObjects(CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE);
 
         LogMessage("Service started");
-        // A stop that came in while starting has already been reported and
-        // its WM_QUIT is queued; RUNNING would contradict it.
-        if (m_isService && m_status.dwCurrentState != SERVICE_STOP_PENDING)
+        // After an early stop this report is dropped and the queued WM_QUIT
+        // ends the loop at once.
+        if (m_isService)
             ReportServiceState(SERVICE_RUNNING);
 
         while (GetMessageA(&message, NULL, 0, 0) > 0)

@@ -2,6 +2,16 @@
 // handler and status reports.
 #include "service_module.h"
 
+namespace {
+
+// Serialises state reports between the handler's thread and the loop's.
+// Once a stop has been taken, a late START_PENDING or RUNNING from the
+// starting thread would tell the SCM the service came back: it is dropped.
+SRWLOCK g_reportLock = SRWLOCK_INIT;
+bool g_stopRequested = false;
+
+}  // namespace
+
 void CServiceModule::StartHosting()
 {
     SERVICE_TABLE_ENTRYA table[] = {
@@ -58,6 +68,9 @@ void CServiceModule::OnServiceControl(DWORD control)
     switch (control)
     {
     case SERVICE_CONTROL_STOP:
+        AcquireSRWLockExclusive(&g_reportLock);
+        g_stopRequested = true;
+        ReleaseSRWLockExclusive(&g_reportLock);
         ReportServiceState(SERVICE_STOP_PENDING);
         PostThreadMessageA(m_loopThreadId, WM_QUIT, 0, 0);
         break;
@@ -74,6 +87,11 @@ void CServiceModule::OnServiceControl(DWORD control)
 
 void CServiceModule::ReportServiceState(DWORD state)
 {
-    m_status.dwCurrentState = state;
-    SetServiceStatus(m_statusHandle, &m_status);
+    AcquireSRWLockExclusive(&g_reportLock);
+    if (!(g_stopRequested && (state == SERVICE_START_PENDING || state == SERVICE_RUNNING)))
+    {
+        m_status.dwCurrentState = state;
+        SetServiceStatus(m_statusHandle, &m_status);
+    }
+    ReleaseSRWLockExclusive(&g_reportLock);
 }

@@ -732,6 +732,16 @@ TEST_F(ServiceLife, StopRightAfterStartIsNotLost)
                     status.dwCurrentState, GetTickCount() - start);
         std::vector<SERVICE_STATUS_PROCESS> seen;
         ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, &seen)) << "round " << round;
+        // Once stopping, the service never claims to be starting or running.
+        if (status.dwCurrentState == SERVICE_STOP_PENDING)
+        {
+            for (const SERVICE_STATUS_PROCESS &s : seen)
+            {
+                EXPECT_TRUE(s.dwCurrentState == SERVICE_STOP_PENDING ||
+                            s.dwCurrentState == SERVICE_STOPPED)
+                    << "round " << round << ": state " << s.dwCurrentState;
+            }
+        }
     }
 }
 
