@@ -10,6 +10,10 @@ namespace {
 // Script resource that writes the server's AppID key.
 const UINT kAppIdScript = 100;
 
+// How long a removal waits for a stopped service's entry to go.
+const DWORD kDeletionWaitMs = 30000;
+const DWORD kDeletionPollMs = 50;
+
 // Owns a handle of the service manager or of one service.
 class ServiceHandle
 {
@@ -142,25 +146,37 @@ BOOL CServiceModule::UninstallService()
     if (!IsServiceInstalled())
         return TRUE;
 
-    ServiceHandle manager(OpenServiceManager());
-    if (manager == NULL)
+    BOOL wasRunning = FALSE;
     {
-        MessageBoxA(NULL, "Couldn't open service manager", m_serviceName, MB_OK);
-        return FALSE;
+        ServiceHandle manager(OpenServiceManager());
+        if (manager == NULL)
+        {
+            MessageBoxA(NULL, "Couldn't open service manager", m_serviceName, MB_OK);
+            return FALSE;
+        }
+        ServiceHandle service(OpenServiceA(manager, m_serviceName, SERVICE_STOP | DELETE));
+        if (service == NULL)
+        {
+            MessageBoxA(NULL, "Couldn't open service", m_serviceName, MB_OK);
+            return FALSE;
+        }
+        SERVICE_STATUS status;
+        wasRunning = ControlService(service, SERVICE_CONTROL_STOP, &status);
+        if (!DeleteService(service))
+        {
+            MessageBoxA(NULL, "Service could not be deleted", m_serviceName, MB_OK);
+            return FALSE;
+        }
     }
-    ServiceHandle service(OpenServiceA(manager, m_serviceName, SERVICE_STOP | DELETE));
-    if (service == NULL)
+    // A running service keeps its entry, marked for deletion, until it has
+    // stopped. A service registration that follows at once would take that
+    // entry for an installed service, and end with none at all once the old
+    // one stops; so wait, for a bounded time, until the entry has gone.
+    if (wasRunning)
     {
-        MessageBoxA(NULL, "Couldn't open service", m_serviceName, MB_OK);
-        return FALSE;
-    }
-    // Nothing waits for the service to stop; the entry goes once it has.
-    SERVICE_STATUS status;
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    if (!DeleteService(service))
-    {
-        MessageBoxA(NULL, "Service could not be deleted", m_serviceName, MB_OK);
-        return FALSE;
+        for (DWORD waited = 0; waited < kDeletionWaitMs && IsServiceInstalled();
+             waited += kDeletionPollMs)
+            Sleep(kDeletionPollMs);
     }
     return TRUE;
 }

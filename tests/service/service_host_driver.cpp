@@ -745,4 +745,30 @@ TEST_F(ServiceLife, StopRightAfterStartIsNotLost)
     }
 }
 
+TEST_F(ServiceLife, ServiceRegistrationOfARunningServiceLeavesAnEntry)
+{
+    DWORD oldProcess = 0;
+    {
+        Service service(SERVICE_ALL_ACCESS);
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+        oldProcess = QueryStatus(service).dwProcessId;
+    }
+    // The running service is stopped and its entry replaced, not lost.
+    EXPECT_EQ(0u, RunToEnd(m_program + " -Service"));
+    EXPECT_EQ(0u, WaitForProcessExit(oldProcess));
+    {
+        Service service(SERVICE_ALL_ACCESS);
+        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryStatus(service).dwCurrentState);
+
+        // The same holds for removal: nothing of the entry stays behind
+        // once no handle holds it.
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+    }
+    EXPECT_EQ(0u, RunToEnd(m_program + " -RegServer"));
+    EXPECT_FALSE(ServiceExists());
+}
+
 }  // namespace
