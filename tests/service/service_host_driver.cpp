@@ -608,6 +608,22 @@ std::vector<std::string> WaitForEvents(size_t before, size_t count)
     }
 }
 
+// The proxy library beside the driver, registered for this prefix so that
+// IKestor calls can cross to the server.
+bool RegisterProxyLibrary()
+{
+    HMODULE library = LoadLibraryA((DriverFolder() + "KestorPr.dll").c_str());
+    if (library == NULL)
+        return false;
+    typedef HRESULT(STDAPICALLTYPE * RegisterFunction)();
+    RegisterFunction registerServer =
+        reinterpret_cast<RegisterFunction>(
+            reinterpret_cast<void *>(GetProcAddress(library, "DllRegisterServer")));
+    HRESULT hr = registerServer != NULL ? registerServer() : E_FAIL;
+    FreeLibrary(library);
+    return SUCCEEDED(hr);
+}
+
 class ServiceLife : public ProcessTest
 {
 protected:
@@ -691,12 +707,31 @@ TEST_F(ServiceLife, ComActivationStartsTheServiceAndTheLastReleaseKeepsIt)
     Service service(SERVICE_ALL_ACCESS);
     ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service));
     ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryStatus(service).dwCurrentState);
+    ASSERT_TRUE(RegisterProxyLibrary());
     {
         ComApartment com;
         IUnknown *object = NULL;
         ASSERT_SUCCEEDED(ActivateServer(&object));
         SERVICE_STATUS_PROCESS running = QueryStatus(service);
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), running.dwCurrentState);
+
+        // The service serves: one call writes its value.
+        IKestor *kestor = NULL;
+        ASSERT_SUCCEEDED(object->QueryInterface(IID_IKestor, reinterpret_cast<void **>(&kestor)));
+        BSTR keyPath = SysAllocString(KESTOR_SETTINGS_KEY_W);
+        BSTR name = SysAllocString(L"ServiceHostProbe");
+        BSTR text = SysAllocString(L"written by the service");
+        EXPECT_SUCCEEDED(kestor->SetSettingValue(SettingValueString, keyPath, name, text));
+        SysFreeString(keyPath);
+        SysFreeString(name);
+        SysFreeString(text);
+        kestor->Release();
+        DWORD type = 0;
+        std::string bytes;
+        ASSERT_TRUE(ReadRegistryValue(HKEY_CLASSES_ROOT, "GPI\\Settings", "ServiceHostProbe",
+                                      &type, &bytes));
+        EXPECT_EQ(Bytes("written by the service", 23), bytes);
+
         object->Release();
 
         // Nothing but the stop control ends a service.
