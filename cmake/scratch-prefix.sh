@@ -28,8 +28,11 @@ finish() {
 }
 trap finish EXIT
 
-# The session's helpers must not inherit CTest's pipes.
+# The session's helpers must not inherit CTest's pipes. The first program of
+# a session boots it (services.exe and the automatic services); an explicit
+# "wineboot --init" on top would start a second services.exe, and the two
+# would then answer service requests in turn, each from its own list.
 wineserver -p120 </dev/null >/dev/null 2>&1
-wine wineboot --init </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
 
 "$here/wine-run.sh" "$scratch" "$@"
