@@ -220,19 +220,80 @@ std::set<std::string> ServiceNames()
     return names;
 }
 
-bool ProcessRunning(const char *exeName)
+int ProcessCount(const char *exeName)
 {
     OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.Valid())
-        return false;
+        return -1;
+    int count = 0;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot.Get(), &entry); more;
          more = Process32Next(snapshot.Get(), &entry)) {
         if (lstrcmpiA(entry.szExeFile, exeName) == 0)
+            ++count;
+    }
+    return count;
+}
+
+bool ProcessRunning(const char *exeName) { return ProcessCount(exeName) > 0; }
+
+namespace {
+
+bool WaitForServiceState(const char *name, DWORD state, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 200) {
+        if (ServiceState(name) == state)
             return true;
+        Sleep(200);
     }
     return false;
+}
+
+}  // namespace
+
+bool CycleService(const char *name, bool stop, std::string *why)
+{
+    OwnedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (manager.Get() == nullptr) {
+        *why = "OpenSCManagerA failed: " + std::to_string(GetLastError());
+        return false;
+    }
+    OwnedServiceHandle service(
+        OpenServiceA(manager.Get(), name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (service.Get() == nullptr) {
+        *why = "OpenServiceA failed: " + std::to_string(GetLastError());
+        return false;
+    }
+    // A fresh session starts its automatic services one after the other and
+    // holds the start lock meanwhile; on a loaded machine that takes a while.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 120; ++attempt) {
+        error = StartServiceA(service.Get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_SERVICE_DATABASE_LOCKED && error != ERROR_SERVICE_REQUEST_TIMEOUT)
+            break;
+        Sleep(2000);
+    }
+    if (error != ERROR_SUCCESS && error != ERROR_SERVICE_ALREADY_RUNNING) {
+        *why = "StartServiceA failed: " + std::to_string(error);
+        return false;
+    }
+    if (!WaitForServiceState(name, SERVICE_RUNNING, 30000)) {
+        *why = "the service did not reach SERVICE_RUNNING";
+        return false;
+    }
+    if (!stop)
+        return true;
+    SERVICE_STATUS status = {};
+    if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
+        *why = "ControlService(STOP) failed: " + std::to_string(GetLastError());
+        return false;
+    }
+    if (!WaitForServiceState(name, SERVICE_STOPPED, 30000)) {
+        *why = "the service did not reach SERVICE_STOPPED";
+        return false;
+    }
+    return true;
 }
 
 std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey)

@@ -30,11 +30,18 @@ std::string ProgramFolder();
 // "ZovKestor" service state (SERVICE_STOPPED ...), or 0 when there is none.
 DWORD ServiceState(const char *name);
 
+// Starts the service and waits until it runs; then, when stop is true, stops
+// it and waits until it has stopped. Retries while the Service Control Manager
+// is still busy starting the session's own services. False with the reason
+// in why when that does not happen in time.
+bool CycleService(const char *name, bool stop, std::string *why);
+
 // Names of every Win32 service the Service Control Manager knows.
 std::set<std::string> ServiceNames();
 
-// Whether a process with this executable name (any case) runs.
+// Whether a process with this executable name (any case) runs, and how many.
 bool ProcessRunning(const char *exeName);
+int ProcessCount(const char *exeName);
 
 // Every key and value below root\subkey, as "path" -> "" for keys and
 // "path\\:name" -> "type:bytes" for values, for comparing two moments.
