@@ -47,6 +47,8 @@ TEST(Faults, ClientKilledWhileHoldingTheObject)
     ASSERT_SUCCEEDED(com.Result());
     std::string failure = RegisterBroker(true);
     ASSERT_TRUE(failure.empty()) << failure;
+    failure = StartServiceAndWait();
+    ASSERT_TRUE(failure.empty()) << failure;
     DeleteGpiTree();
 
     NamedEvent victimReady(UniqueEventName("victim")), survivorReady(UniqueEventName("survivor"));
@@ -89,6 +91,8 @@ TEST(Faults, StopControlWhileClientsAreCalling)
     ComApartment com;
     ASSERT_SUCCEEDED(com.Result());
     std::string failure = RegisterBroker(true);
+    ASSERT_TRUE(failure.empty()) << failure;
+    failure = StartServiceAndWait();
     ASSERT_TRUE(failure.empty()) << failure;
     DeleteGpiTree();
 

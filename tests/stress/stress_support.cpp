@@ -116,25 +116,30 @@ std::string RegisterBroker(bool asService)
     return std::string();
 }
 
-bool ProcessRunning(const char *exeName)
+int ProcessCount(const char *exeName)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
+        return 0;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found;
-         more = Process32Next(snapshot, &entry))
+    int count = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
     {
         const char *name = entry.szExeFile;
         const char *slash = strrchr(name, '\\');
         if (slash != NULL)
             name = slash + 1;
-        found = lstrcmpiA(name, exeName) == 0;
+        if (lstrcmpiA(name, exeName) == 0)
+            ++count;
     }
     CloseHandle(snapshot);
-    return found;
+    return count;
+}
+
+bool ProcessRunning(const char *exeName)
+{
+    return ProcessCount(exeName) > 0;
 }
 
 bool WaitForNoProcess(const char *exeName, DWORD milliseconds)
@@ -183,7 +188,10 @@ DWORD ServiceState()
     ServiceHandle service(SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
     if (service.Get() == NULL || !QueryServiceStatus(service.Get(), &status))
+    {
+        std::printf("[service] cannot query the service: error %lu\n", GetLastError());
         return 0;
+    }
     return status.dwCurrentState;
 }
 
@@ -204,6 +212,26 @@ bool SendServiceStop()
     ServiceHandle service(SERVICE_STOP);
     SERVICE_STATUS status = {};
     return service.Get() != NULL && ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+}
+
+std::string StartServiceAndWait()
+{
+    ServiceHandle service(SERVICE_START);
+    if (service.Get() == NULL)
+        return "cannot open the service: error " + std::to_string(GetLastError());
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 180; ++attempt)
+    {
+        error = StartServiceA(service.Get(), 0, NULL) ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_SERVICE_DATABASE_LOCKED && error != ERROR_SERVICE_REQUEST_TIMEOUT)
+            break;
+        Sleep(1000);
+    }
+    if (error != ERROR_SUCCESS && error != ERROR_SERVICE_ALREADY_RUNNING)
+        return "StartServiceA failed: error " + std::to_string(error);
+    if (!WaitForServiceState(SERVICE_RUNNING, 60000))
+        return "the service did not reach RUNNING";
+    return std::string();
 }
 
 ComApartment::ComApartment() : m_result(CoInitializeEx(NULL, COINIT_MULTITHREADED)) {}

@@ -70,6 +70,8 @@ DWORD RunToEnd(const std::string &commandLine, DWORD milliseconds,
 // Empty on success, else what failed.
 std::string RegisterBroker(bool asService);
 
+// How many processes of that file name run now.
+int ProcessCount(const char *exeName);
 // Is a process of that file name (e.g. "ZovKestor.exe") running now?
 bool ProcessRunning(const char *exeName);
 // Waits until no such process runs; false after the time.
@@ -79,6 +81,11 @@ bool WaitForNoProcess(const char *exeName, DWORD milliseconds);
 DWORD ServiceState();  // 0 when the service cannot be queried
 bool WaitForServiceState(DWORD state, DWORD milliseconds);
 bool SendServiceStop();
+// Starts the service through the SCM and waits for RUNNING. A fresh session
+// holds the SCM's start lock while its own automatic services start (slow
+// under emulation); COM meanwhile falls back to launching the program as a
+// plain local server, so a suite about the service starts it first.
+std::string StartServiceAndWait();
 
 // COM for one test (multithreaded apartment: no message pump is needed
 // while a test waits on its children).
