@@ -42,7 +42,7 @@ step "Installing the build into $install_dir/" \
   "This folder is what an administrator copies to a Windows machine."
 rm -rf "$install_dir"
 cmake --install "$build" --prefix "$install_dir" >/dev/null
-(cd "$install_dir" && find . -type f | sort | sed 's|^\./|   | |')
+(cd "$install_dir" && find . -type f | sort | sed 's/^\.\//   | /')
 
 step "Making a throw-away Wine prefix (a private Windows installation)"
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
