@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "broker/kestor_interface.h"
 #include "product_process.h"
@@ -235,6 +237,10 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
 
+    // Installing over an installation is allowed and changes nothing.
+    EXPECT_EXIT_CODE(S_OK, RunProcess("cmd /c " + Bin("install.cmd")));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
+
     // Installed means usable: a client gets through, and the service runs
     // when uninstall.cmd comes, which must stop it first.
     std::string why;
@@ -249,6 +255,9 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
     EXPECT_EQ(0u, ServiceState(kService));
     EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
     EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, KestorSet("KestorProductInstalled again"));
+
+    // Uninstalling what is not installed succeeds and changes nothing.
+    EXPECT_EXIT_CODE(S_OK, RunProcess("cmd /c " + Bin("uninstall.cmd")));
 
     // The settings written are data, not installation: they stay. Remove
     // them here, and everything else must be as it was.
@@ -289,7 +298,11 @@ public:
         m_files.push_back(to);
         return CopyFileA((ProgramFolder() + from).c_str(), (m_folder + to).c_str(), FALSE) != 0;
     }
-    ProcessResult Install() const { return RunProcess("cmd /c " + Quoted(m_folder + "install.cmd")); }
+    bool Remove(const char *name) { return DeleteFileA((m_folder + name).c_str()) != 0; }
+    ProcessResult Run(const char *script) const
+    {
+        return RunProcess("cmd /c " + Quoted(m_folder + script));
+    }
 
 private:
     std::string m_folder;
@@ -311,7 +324,7 @@ TEST(ProductInstallScripts, InstallStopsWithAFailureAtTheFirstStepThatFails)
     ASSERT_TRUE(layout.Copy("ZovKestor.tlb", "ZovKestor.tlb"));
 
     // A missing file is found before anything is registered.
-    ProcessResult missing = layout.Install();
+    ProcessResult missing = layout.Run("install.cmd");
     EXPECT_TRUE(missing.finished);
     EXPECT_NE(0u, missing.exitCode);
     EXPECT_NE(std::string::npos, missing.output.find("KestorPr.dll is missing")) << missing.output;
@@ -320,12 +333,22 @@ TEST(ProductInstallScripts, InstallStopsWithAFailureAtTheFirstStepThatFails)
     // A proxy library regsvr32 cannot register stops the script before the
     // service is registered.
     ASSERT_TRUE(layout.Copy("kestor-set.exe", "KestorPr.dll"));
-    ProcessResult broken = layout.Install();
+    ProcessResult broken = layout.Run("install.cmd");
     EXPECT_TRUE(broken.finished);
     EXPECT_NE(0u, broken.exitCode);
     EXPECT_NE(std::string::npos, broken.output.find("could not register KestorPr.dll"))
         << broken.output;
     ExpectNothingInstalled();
+
+    // uninstall.cmd checks its folder the same way before it does anything.
+    ASSERT_TRUE(layout.Copy("uninstall.cmd", "uninstall.cmd"));
+    ASSERT_TRUE(layout.Remove("ZovKestor.exe"));
+    ProcessResult uninstall = layout.Run("uninstall.cmd");
+    EXPECT_TRUE(uninstall.finished);
+    EXPECT_NE(0u, uninstall.exitCode);
+    EXPECT_NE(std::string::npos, uninstall.output.find("ZovKestor.exe is missing"))
+        << uninstall.output;
+    EXPECT_EQ(std::string::npos, uninstall.output.find("removing")) << uninstall.output;
 }
 
 }  // namespace
