@@ -31,9 +31,11 @@ start)
     rm -rf "$prefix"
     cp -a "$template" "$prefix"
   fi
-  # Keep the server for an hour after its last client; "stop" ends it.
+  # Keep the server for an hour after its last client; "stop" ends it. The
+  # first program of the session boots it; "wineboot --init" on top would
+  # start a second service manager answering in turn with the first.
   quiet wineserver -p3600
-  quiet wine wineboot --init
+  quiet wine cmd /c exit
   ;;
 stop)
   export WINEPREFIX=$prefix
