@@ -22,6 +22,10 @@ start)
     rm -rf "$template"
     mkdir -p "$(dirname "$template")"
     WINEPREFIX=$template quiet wine wineboot --init
+    # Wine's service manager gives a starting service 10 s to report in;
+    # under CPU emulation on a loaded machine that is too short for tests.
+    WINEPREFIX=$template quiet wine reg add 'HKLM\System\CurrentControlSet\Control' \
+      /v ServicesPipeTimeout /t REG_SZ /d 60000 /f
     WINEPREFIX=$template quiet wineserver -w
   fi
   export WINEPREFIX=$prefix
