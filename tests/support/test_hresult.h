@@ -6,15 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 inline testing::AssertionResult IsHresult(const char *expectedText, const char *actualText,
                                           HRESULT expected, HRESULT actual)
 {
     if (expected == actual)
         return testing::AssertionSuccess();
-    return testing::AssertionFailure()
-           << actualText << " is 0x" << std::hex << static_cast<unsigned long>(actual)
-           << ", expected " << expectedText << " (0x" << static_cast<unsigned long>(expected)
-           << ")";
+    // AssertionResult takes no stream manipulators: format the codes here.
+    char codes[64];
+    std::snprintf(codes, sizeof codes, "0x%08lX, expected 0x%08lX",
+                  static_cast<unsigned long>(actual), static_cast<unsigned long>(expected));
+    return testing::AssertionFailure() << actualText << " is " << codes << " (" << expectedText
+                                       << ")";
 }
 
 #define EXPECT_HR(expected, actual) EXPECT_PRED_FORMAT2(IsHresult, expected, actual)
