@@ -5,6 +5,10 @@
 # so the program may install services, register classes or kill servers
 # without touching anything else. The session is ended and the prefix
 # removed afterwards; the exit code is the program's (low byte).
+# The event log cannot be read back inside Wine: its messages appear on the
+# standard error of the session's first process, which the service manager
+# and so every service inherit. That goes to the file whose Unix path the
+# program finds in KESTOR_EVENT_TRACE.
 # KESTOR_KEEP_SCRATCH=1 keeps the prefix for a look afterwards.
 set -u
 template=$(cd "$1" && pwd)
@@ -16,6 +20,7 @@ cp -a "$template/." "$scratch/"
 export WINEPREFIX=$scratch WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export KESTOR_EVENT_TRACE=$scratch/eventlog.trace
 
 finish() {
   wineserver -k </dev/null >/dev/null 2>&1
@@ -33,6 +38,6 @@ trap finish EXIT
 # "wineboot --init" on top would start a second services.exe, and the two
 # would then answer service requests in turn, each from its own list.
 wineserver -p120 </dev/null >/dev/null 2>&1
-wine cmd /c exit </dev/null >/dev/null 2>&1
+WINEDEBUG=-all,+eventlog wine cmd /c exit </dev/null >/dev/null 2>"$KESTOR_EVENT_TRACE"
 
 "$here/wine-run.sh" "$scratch" "$@"

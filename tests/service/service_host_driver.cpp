@@ -630,7 +630,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(nullptr, std::getenv("KESTOR_EVENT_TRACE"))
-            << "run through event-trace-prefix.sh so that events can be read back";
+            << "run through cmake/scratch-prefix.sh so that events can be read back";
         ProcessTest::SetUp();
         ASSERT_EQ(0u, RunToEnd(m_program + " -Service"));
     }
