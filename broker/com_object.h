@@ -116,40 +116,8 @@ inline void ModuleUnlock()
         g_atlModule->Unlock();
 }
 
-// The creatable form: IUnknown, one module lock while it exists.
-template <class Base>
-class CComObject : public Base
-{
-public:
-    CComObject() { ModuleLock(); }
-
-    virtual ~CComObject()
-    {
-        this->m_refCount = DESTROYED_REFERENCE_COUNT;
-        ModuleUnlock();
-        this->TermObjectLock();
-    }
-
-    STDMETHOD(QueryInterface)(REFIID iid, void **result) override
-    {
-        return CComObjectRootBase::QueryThroughMap(static_cast<Base *>(this),
-                                                   Base::GetInterfaceMap(), iid, result);
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        LONG count = this->InternalRelease();
-        if (count == 0)
-            delete this;
-        return count;
-    }
-
-    // Allocates, sets up and asks for iid; on any failure the new object is
-    // destroyed again and *result stays null.
-    static HRESULT Create(REFIID iid, void **result);
-};
-
-// The same without the module lock.
+// IUnknown over Base's interface table, without a module lock: the class
+// factory's form.
 template <class Base>
 class CComObjectNoLock : public Base
 {
@@ -175,6 +143,25 @@ public:
             delete this;
         return count;
     }
+};
+
+// The creatable form: the same, holding one module lock while it exists.
+// The lock goes before the object's critical section is deleted.
+template <class Base>
+class CComObject : public CComObjectNoLock<Base>
+{
+public:
+    CComObject() { ModuleLock(); }
+
+    ~CComObject() override
+    {
+        this->m_refCount = DESTROYED_REFERENCE_COUNT;
+        ModuleUnlock();
+    }
+
+    // Allocates, sets up and asks for iid; on any failure the new object is
+    // destroyed again and *result stays null.
+    static HRESULT Create(REFIID iid, void **result);
 };
 
 template <class Base>
