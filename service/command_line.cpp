@@ -39,6 +39,17 @@ CommandLineOption ScanCommandLine(LPCSTR commandLine)
     return OPTION_NONE;
 }
 
+bool StartedByCom(LPCSTR commandLine)
+{
+    for (LPCSTR token = FindNextToken(commandLine, kDelimiters); token != NULL;
+         token = FindNextToken(token, kDelimiters))
+    {
+        if (lstrcmpiA(token, "Embedding") == 0)
+            return true;
+    }
+    return false;
+}
+
 LONG DecideServiceMode(CRegistryKey &appIdKey, CRegistryKey &serverKey, BOOL *isService)
 {
     LONG result = appIdKey.Open(HKEY_CLASSES_ROOT, kAppIdKey, KEY_READ);

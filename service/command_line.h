@@ -25,6 +25,11 @@ enum CommandLineOption
 // line can match; the first candidate that matches wins.
 CommandLineOption ScanCommandLine(LPCSTR commandLine);
 
+// True when the line ends in the switch COM appends when it starts a local
+// server ("-Embedding" or "/Embedding", either case), read by the option
+// grammar above: only a switch that ends the line counts.
+bool StartedByCom(LPCSTR commandLine);
+
 // Opens HKEY_CLASSES_ROOT\AppID and the server's AppID key below it with
 // read access into the caller's keys, which stay open while the server runs.
 // On success *isService tells whether "LocalService" holds a well-formed

@@ -83,6 +83,15 @@ TEST(ScanCommandLineTest, ComActivationSwitchIsNoOption)
     EXPECT_EQ(OPTION_NONE, Scan(" -Embedding"));
     EXPECT_EQ(OPTION_NONE, Scan(" /Embedding"));
     EXPECT_EQ(OPTION_NONE, Scan(" -Service -Embedding"));
+
+    // It only tells a server that COM started it, by the option grammar.
+    EXPECT_TRUE(StartedByCom((std::string(kProgram) + " -Embedding").c_str()));
+    EXPECT_TRUE(StartedByCom("C:\\k\\ZovKestor.exe /EMBEDDING"));
+    EXPECT_TRUE(StartedByCom("C:\\k\\ZovKestor.exe -Service -embedding"));
+    EXPECT_FALSE(StartedByCom(kProgram));
+    EXPECT_FALSE(StartedByCom("C:\\k\\ZovKestor.exe -Embedding "));
+    EXPECT_FALSE(StartedByCom("C:\\k\\ZovKestor.exe -Embedding -Service"));
+    EXPECT_FALSE(StartedByCom("C:\\k-Embedding\\ZovKestor.exe"));
 }
 
 // The mode decision reads HKEY_CLASSES_ROOT, here pointed at a scratch key.
