@@ -38,6 +38,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (error != ERROR_SUCCESS)
         return error;
     g_serviceModule.m_isService = isService;
+    g_serviceModule.m_startedByCom = StartedByCom(commandLine);
     g_serviceModule.StartHosting();
     return static_cast<int>(g_serviceModule.m_status.dwWin32ExitCode);
 }

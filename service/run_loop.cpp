@@ -2,6 +2,7 @@
 // objects, and the thread's message loop through which COM delivers calls.
 #include "service_module.h"
 
+#include "idle_end.h"
 #include "token_security_descriptor.h"
 
 void CServiceModule::RunServer()
@@ -19,7 +20,12 @@ void CServiceModule::RunServer()
         CoInitializeSecurity(static_cast<PSECURITY_DESCRIPTOR>(descriptor), -1, NULL, NULL,
                              RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, NULL, EOAC_NONE,
                              NULL);
-        RegisterClassObjects(CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER, REGCLS_MULTIPLEUSE);
+        RegisterClassObjects(kClassObjectContext, kClassObjectFlags);
+        // A local server ends once it has stayed unused for a while; one that
+        // COM started may never get the client it was started for.
+        CIdleEnd idleEnd(*this);
+        if (!m_isService)
+            idleEnd.Begin(m_startedByCom != FALSE);
 
         LogMessage("Service started");
         // After an early stop this report is dropped and the queued WM_QUIT
@@ -28,9 +34,14 @@ void CServiceModule::RunServer()
             ReportServiceState(SERVICE_RUNNING);
 
         while (GetMessageA(&message, NULL, 0, 0) > 0)
-            DispatchMessageA(&message);
+        {
+            if (!idleEnd.Handle(message))
+                DispatchMessageA(&message);
+        }
 
-        RevokeClassObjects();
+        // A server that ended unused withdrew its class objects already.
+        if (!idleEnd.Withdrawn())
+            RevokeClassObjects();
         CoUninitialize();
     }
 }

@@ -9,6 +9,7 @@ void CServiceModule::InitServiceModule(ObjectMapEntry *objectMap, HINSTANCE inst
 {
     InitComModule(objectMap, instance, libid);
     m_isService = TRUE;
+    m_startedByCom = FALSE;
 
     // A missing string leaves the name empty.
     m_serviceName[0] = '\0';
@@ -28,9 +29,10 @@ void CServiceModule::InitServiceModule(ObjectMapEntry *objectMap, HINSTANCE inst
 LONG CServiceModule::Unlock()
 {
     LONG count = InterlockedDecrement(&m_lockCount);
-    // A local server lives while something holds a lock; a service lives
-    // until the Service Control Manager stops it.
+    // A local server lives while something holds a lock, and ends when it
+    // has stayed without one for its idle period (idle_end.h); a service
+    // lives until the Service Control Manager stops it.
     if (count == 0 && !m_isService)
-        PostThreadMessageA(m_loopThreadId, WM_QUIT, 0, 0);
+        PostThreadMessageA(m_loopThreadId, WM_SERVER_IDLE, 0, 0);
     return count;
 }

@@ -12,6 +12,15 @@
 #define KESTOR_SERVICE_NAME_ID 100
 #define KESTOR_SERVICE_NAME "ZovKestor"
 
+// How the run loop registers the class objects with COM: at its start, and
+// again when a withdrawn local server gets a client after all (idle_end.h).
+const DWORD kClassObjectContext = CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+const DWORD kClassObjectFlags = REGCLS_MULTIPLEUSE;
+
+// Posted to the loop thread of a local server when its last lock goes: the
+// loop starts the idle period that ends the server (idle_end.h).
+const UINT WM_SERVER_IDLE = WM_APP + 1;
+
 class CServiceModule : public CComModule
 {
 public:
@@ -19,8 +28,8 @@ public:
     void InitServiceModule(ObjectMapEntry *objectMap, HINSTANCE instance, UINT serviceNameId,
                            const GUID *libid);
 
-    // Posts WM_QUIT to the loop thread when the last lock of a local server
-    // goes (service_module.cpp).
+    // Tells the loop thread when the last lock of a local server goes
+    // (service_module.cpp).
     LONG Unlock() override;
 
     // Service control and run loop (service_control.cpp, run_loop.cpp).
@@ -45,6 +54,9 @@ public:
     SERVICE_STATUS m_status;
     DWORD m_loopThreadId;
     BOOL m_isService;
+    // COM started this process (its line ends in "-Embedding"): as a local
+    // server it ends by itself when no client comes.
+    BOOL m_startedByCom;
 };
 
 // The process's one module instance.
