@@ -1,10 +1,12 @@
-// Four client processes writing at once, against the broker as a local
-// server and as a service: no write may be lost or land with wrong data, and
-// the local server must end after its last client.
+// Client processes at once, against the broker as a local server and as a
+// service: four writers started together from cold, and three short-lived
+// clients that keep activating and releasing it. No write or activation may
+// fail or land with wrong data, and no local server may outlive its clients.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "stress_protocol.h"
 #include "stress_support.h"
@@ -16,71 +18,115 @@ namespace {
 
 const int kClients = 4;
 const int kWritesEach = 250;
+const int kChurnClients = 3;
+const int kChurnCycles = 25;
+// How long the last local server may take to end once its clients are done:
+// its idle period and grace, with room for a loaded machine.
+const DWORD kServerEndMs = 30000;
 
-// Starts the clients together, waits for them and checks every value.
-void RunLoad(const char *mode)
+// Starts one client per argument line ("write PREFIX ..."), lets them go at
+// once and waits for each; every one must end with S_OK. Gives the seconds
+// from the start signal until the last one ended.
+double RunTogether(const std::vector<std::string> &arguments, const char *tag)
 {
-    DeleteGpiTree();
     const std::string client = "\"" + BinPath("stress_client.exe") + "\"";
-    NamedEvent go(UniqueEventName(mode));
-    std::unique_ptr<Child> children[kClients];
-    for (int k = 0; k < kClients; ++k)
+    NamedEvent go(UniqueEventName(tag));
+    std::vector<std::unique_ptr<Child>> children;
+    for (const std::string &line : arguments)
     {
-        children[k].reset(new Child());
-        ASSERT_TRUE(children[k]->Start(client + " write " + mode + std::to_string(k) + " " +
-                                       std::to_string(kWritesEach) + " " + go.Name()))
-            << "client " << k << " did not start";
+        children.emplace_back(new Child());
+        EXPECT_TRUE(children.back()->Start(client + " " + line + " " + go.Name()))
+            << "client did not start: " << line;
     }
     const double start = Now();
     go.Signal();
-    for (int k = 0; k < kClients; ++k)
+    for (size_t k = 0; k < children.size(); ++k)
     {
-        ASSERT_TRUE(children[k]->Wait(300000)) << "client " << k << " hangs";
-        EXPECT_HR(S_OK, static_cast<HRESULT>(children[k]->ExitCode())) << "client " << k;
+        EXPECT_TRUE(children[k]->Wait(300000)) << "client hangs: " << arguments[k];
+        EXPECT_HR(S_OK, static_cast<HRESULT>(children[k]->ExitCode())) << arguments[k];
     }
-    const double elapsed = Now() - start;
+    return Now() - start;
+}
+
+// Values PREFIXk-i for k < clients and i < count that are missing or wrong.
+int WrongValues(const std::string &prefix, int clients, int count)
+{
+    int wrong = 0;
+    for (int k = 0; k < clients; ++k)
+    {
+        std::wstring name = std::wstring(prefix.begin(), prefix.end()) + std::to_wstring(k);
+        for (int i = 0; i < count; ++i)
+        {
+            StoredValue value;
+            if (!ReadSetting(ValueName(name, i), &value) ||
+                value != StringValue(ValueData(name, i)))
+                ++wrong;
+        }
+    }
+    return wrong;
+}
+
+// Four writers at once; every value lands and nothing else appears.
+void RunLoad(const char *mode)
+{
+    DeleteGpiTree();
+    std::vector<std::string> arguments;
+    for (int k = 0; k < kClients; ++k)
+        arguments.push_back("write " + std::string(mode) + std::to_string(k) + " " +
+                            std::to_string(kWritesEach));
+    const double elapsed = RunTogether(arguments, mode);
     std::printf("[load] %s: %d writes by %d processes in %.2f s (%.2f ms per write overall); "
                 "%d ZovKestor processes when the clients were done\n",
                 mode, kClients * kWritesEach, kClients, elapsed,
                 elapsed * 1000 / (kClients * kWritesEach), ProcessCount("ZovKestor.exe"));
 
-    int wrong = 0;
-    for (int k = 0; k < kClients; ++k)
-    {
-        std::wstring prefix = std::wstring(mode, mode + strlen(mode)) + std::to_wstring(k);
-        for (int i = 0; i < kWritesEach; ++i)
-        {
-            StoredValue value;
-            if (!ReadSetting(ValueName(prefix, i), &value) ||
-                value != StringValue(ValueData(prefix, i)))
-                ++wrong;
-        }
-    }
-    EXPECT_EQ(0, wrong) << "values missing or with wrong data";
+    EXPECT_EQ(0, WrongValues(mode, kClients, kWritesEach)) << "values missing or with wrong data";
     TreeSnapshot tree = SnapshotTree(HKEY_CLASSES_ROOT, L"GPI");
     EXPECT_EQ(static_cast<size_t>(kClients * kWritesEach), tree[L"Settings"].size());
     EXPECT_EQ(2u, tree.size()) << "a key other than GPI\\Settings appeared";
 }
 
+// No server of the broker runs any more, within the bound.
+void ExpectServersEnd(const char *what)
+{
+    const double start = Now();
+    EXPECT_TRUE(WaitForNoProcess("ZovKestor.exe", kServerEndMs))
+        << ProcessCount("ZovKestor.exe") << " local servers still run " << what;
+    std::printf("[load] the last local server ended %.2f s %s\n", Now() - start, what);
+}
+
 }  // namespace
 
-TEST(Load, FourClientsAgainstTheLocalServer)
+// Nothing runs when the four start: COM may start a server for each of them,
+// and those that no client reaches must end as well.
+TEST(Load, FourColdClientsAgainstTheLocalServer)
 {
-    TimedScope timer("load suite, local server");
-    ComApartment com;
-    ASSERT_SUCCEEDED(com.Result());
+    TimedScope timer("load suite, local server from cold");
     std::string failure = RegisterBroker(false);
     ASSERT_TRUE(failure.empty()) << failure;
-    // Wine does not serialise cold activations: clients that all find no
-    // server start one each, and a server no client reaches never ends. The
-    // test is the first client, so the four meet one running server.
-    KestorRef first;
-    ASSERT_SUCCEEDED(CreateBroker(first.Out()));
+    ASSERT_FALSE(ProcessRunning("ZovKestor.exe"));
     RunLoad("local");
-    EXPECT_EQ(1, ProcessCount("ZovKestor.exe"));
-    first.Reset();
-    EXPECT_TRUE(WaitForNoProcess("ZovKestor.exe", 20000))
-        << "the local server still runs after its last client";
+    ExpectServersEnd("after the writers were done");
+}
+
+// Each cycle's release may be a server's last; the next activation must not
+// meet a server on its way out.
+TEST(Load, ShortLivedClientsChurnTheLocalServer)
+{
+    TimedScope timer("load suite, short-lived clients");
+    std::string failure = RegisterBroker(false);
+    ASSERT_TRUE(failure.empty()) << failure;
+    ASSERT_FALSE(ProcessRunning("ZovKestor.exe"));
+    DeleteGpiTree();
+    std::vector<std::string> arguments;
+    for (int k = 0; k < kChurnClients; ++k)
+        arguments.push_back("churn churn" + std::to_string(k) + " " +
+                            std::to_string(kChurnCycles));
+    const double elapsed = RunTogether(arguments, "churn");
+    std::printf("[load] churn: %d activations by %d processes in %.2f s\n",
+                kChurnClients * kChurnCycles, kChurnClients, elapsed);
+    EXPECT_EQ(0, WrongValues("churn", kChurnClients, kChurnCycles));
+    ExpectServersEnd("after the short-lived clients were done");
 }
 
 TEST(Load, FourClientsAgainstTheService)

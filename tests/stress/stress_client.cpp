@@ -3,6 +3,9 @@
 // every call succeeded.
 //   stress_client write PREFIX COUNT [GO_EVENT]
 //       waits for GO_EVENT, activates the broker, writes COUNT values
+//   stress_client churn PREFIX CYCLES GO_EVENT
+//       waits for GO_EVENT, then CYCLES times: activates, writes one value,
+//       releases the broker
 //   stress_client hold READY_EVENT
 //       activates, writes once, signals READY_EVENT and waits to be killed
 //   stress_client holdwrite PREFIX COUNT READY_EVENT GO_EVENT
@@ -94,6 +97,26 @@ HRESULT Run(int argc, char **argv)
                               reinterpret_cast<void **>(&broker));
         if (SUCCEEDED(hr))
             hr = WriteMany(broker, Widen(argv[2]), std::atoi(argv[3]));
+    }
+    else if (mode == "churn" && argc == 5)
+    {
+        Event go(argv[4]);
+        if (!go.Valid())
+            return stress::kExitUsage;
+        go.Wait();
+        const std::wstring prefix = Widen(argv[2]);
+        const int cycles = std::atoi(argv[3]);
+        for (int i = 0; i < cycles && SUCCEEDED(hr); ++i)
+        {
+            hr = CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                                  reinterpret_cast<void **>(&broker));
+            if (SUCCEEDED(hr))
+            {
+                hr = WriteOne(broker, stress::ValueName(prefix, i), stress::ValueData(prefix, i));
+                broker->Release();
+                broker = NULL;
+            }
+        }
     }
     else if (mode == "hold" && argc == 3)
     {
