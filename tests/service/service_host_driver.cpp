@@ -480,6 +480,7 @@ protected:
     }
 };
 
+// Its last release starts its idle period; with no new client it then ends.
 TEST_F(LocalServer, StartedByComItEndsAfterTheLastRelease)
 {
     ComApartment com;
@@ -504,16 +505,28 @@ TEST_F(LocalServer, StartedByComItEndsAfterTheLastRelease)
     CloseHandle(process);
 }
 
-TEST_F(LocalServer, StartedByHandItServesAndWaitsForItsFirstClient)
+TEST_F(LocalServer, StartedByComForNoClientItEndsStartedByHandItWaits)
 {
     ChildProcess server;
     ASSERT_TRUE(server.Start(m_program, true));
     ASSERT_TRUE(server.ReadOutputUntil("Service started\n")) << server.Output();
-    // No client: nothing ends it.
-    EXPECT_EQ(STILL_ACTIVE, server.WaitForExit(1000));
+
+    // A server COM started for a client that never comes ends by itself,
+    // but not before COM, which looks for a starting server's class object
+    // once a second, has had time to come back for it.
+    ChildProcess unreached;
+    ASSERT_TRUE(unreached.Start(m_program + " -Embedding", true));
+    ASSERT_TRUE(unreached.ReadOutputUntil("Service started\n")) << unreached.Output();
+    EXPECT_EQ(STILL_ACTIVE, unreached.WaitForExit(1500));
+    {
+        Stopwatch watch("end of a server COM started for no client");
+        EXPECT_EQ(0u, unreached.WaitForExit());
+    }
+    // The one started by hand had as long and still waits for a client.
+    EXPECT_TRUE(server.IsRunning());
 
     // Its class object answers the next activation; the client's release is
-    // its last lock and ends it.
+    // its last lock, and the idle period that follows ends it.
     {
         ComApartment com;
         IUnknown *object = NULL;
