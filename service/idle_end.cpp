@@ -77,8 +77,7 @@ void CIdleEnd::OnTimer()
 void CIdleEnd::StartTimer(DWORD milliseconds)
 {
     StopTimer();
-    // Without a timer the server keeps running, as one never used did
-    // before: the safe side.
+    // Should no timer be had, the server keeps running: the safe side.
     m_timer = SetTimer(NULL, 0, milliseconds, NULL);
 }
 
