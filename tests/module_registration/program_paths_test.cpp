@@ -86,6 +86,7 @@ struct Folder
     const wchar_t *path;
 };
 
+// Names the folder in failure messages.
 void PrintTo(const Folder &folder, std::ostream *out)
 {
     *out << folder.label;

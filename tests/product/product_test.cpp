@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "broker/kestor_interface.h"
+#include "client/kestor_set_args.h"
 #include "product_process.h"
 #include "scratch_registry.h"
 #include "test_hresult.h"
@@ -156,8 +157,8 @@ std::string Utf16Bytes(const std::wstring &text)
 
 TEST(ProductLocalServer, KestorSetCarriesTextTheCodePageCannotSpell)
 {
-    // The code page of a Western system, which has no letter below but the
-    // accented one and the euro sign.
+    // A Western code page: of the texts below it spells only the euro sign
+    // and the accented letter.
     ASSERT_EQ(1252u, GetACP());
     ASSERT_NO_FATAL_FAILURE(RegisterProxy());
     ASSERT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -RegServer"));
@@ -180,15 +181,15 @@ TEST(ProductLocalServer, KestorSetCarriesTextTheCodePageCannotSpell)
         ExpectResultLine("ok", run);
         DWORD type = 0;
         std::string bytes;
-        ASSERT_TRUE(ReadSettingBytes(c.name, &type, &bytes)) << "value " << c.name.size();
+        ASSERT_TRUE(ReadSettingBytes(c.name, &type, &bytes)) << DisplayText(c.name);
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
         EXPECT_EQ(Utf16Bytes(c.data), bytes);
     }
 
     // --key goes over as given too: a full-width letter that the code page
     // would turn into a plain "S" makes a path the broker refuses.
-    ProcessResult fullWidth = RunProcess(program + L" --key GPI\\\xFF33" L"ettings KestorWideKey v");
-    EXPECT_EXIT_CODE(E_INVALIDARG, fullWidth);
+    EXPECT_EXIT_CODE(E_INVALIDARG,
+                     RunProcess(program + L" --key GPI\\\xFF33" L"ettings KestorWideKey v"));
     EXPECT_EQ("<missing>", Setting("KestorWideKey"));
 
     HKEY settings = nullptr;
