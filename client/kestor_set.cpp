@@ -1,7 +1,8 @@
 // kestor-set: stores one settings value through the Kestor broker.
 //
 // The broker runs out of process (as a service or a local server), so the
-// value is written with the broker's rights, not the caller's.
+// value is written with the broker's rights, not the caller's. Names and
+// texts go over as UTF-16, whatever the ANSI code page.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -67,9 +68,9 @@ HRESULT StoreSetting(const SetRequest &request)
     if (FAILED(apartment.Result()))
         return apartment.Result();
 
-    OwnedBstr keyPath(AnsiToBstr(request.keyPath));
-    OwnedBstr valueName(AnsiToBstr(request.valueName));
-    OwnedBstr valueData(AnsiToBstr(request.valueData));
+    OwnedBstr keyPath(TextToBstr(request.keyPath));
+    OwnedBstr valueName(TextToBstr(request.valueName));
+    OwnedBstr valueData(TextToBstr(request.valueData));
     if (keyPath.Get() == nullptr || valueName.Get() == nullptr || valueData.Get() == nullptr)
         return E_OUTOFMEMORY;
 
@@ -86,7 +87,10 @@ HRESULT StoreSetting(const SetRequest &request)
 
 }  // namespace
 
-int main(int argc, char **argv)
+// The wide entry point: the arguments arrive as the command line's UTF-16,
+// split by the same runtime rules as narrow ones, and nothing the ANSI code
+// page lacks is lost on the way to the broker.
+int wmain(int argc, wchar_t **argv)
 {
     SetRequest request;
     std::string error;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 const char kKestorSetUsage[] =
     "usage: kestor-set [--type N] [--key PATH] [--] NAME VALUE\n"
@@ -21,16 +22,16 @@ const char kKestorSetUsage[] =
     "               hyphen (kestor-set -- Offset -5)\n"
     "  --help       this text\n"
     "\n"
-    "An empty NAME (\"\") sets the key's default value.\n"
+    "An empty NAME (\"\") sets the key's default value. NAME, VALUE and PATH\n"
+    "reach the broker as the command line's Unicode text, whatever the code page.\n"
     "Prints \"ok\", or the failure code and its meaning. The exit code is the\n"
     "HRESULT of the call (0 on success); a command line that cannot be run\n"
     "exits with 0x800700A0.\n";
 
-bool ParseValueType(const char *text, LONG *valueType)
+namespace {
+
+bool ParseAsciiValueType(const char *digits, LONG *valueType)
 {
-    if (text == nullptr || valueType == nullptr)
-        return false;
-    const char *digits = text;
     bool negative = false;
     if (*digits == '-' || *digits == '+') {
         negative = *digits == '-';
@@ -62,36 +63,73 @@ bool ParseValueType(const char *text, LONG *valueType)
     return true;
 }
 
-ParseOutcome ParseArguments(int argc, const char *const *argv, SetRequest *request,
+// False for U+FFFD and for a surrogate without its partner.
+bool IsUnicodeText(const std::wstring &text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t unit = text[i];
+        if (unit == 0xFFFD)
+            return false;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+                return false;
+            ++i;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Equal(const wchar_t *text, const wchar_t *literal) { return std::wcscmp(text, literal) == 0; }
+
+}  // namespace
+
+bool ParseValueType(const wchar_t *text, LONG *valueType)
+{
+    if (text == nullptr || valueType == nullptr)
+        return false;
+    // Only ASCII: a code page would read full-width and other digits as
+    // plain ones.
+    std::string ascii;
+    for (const wchar_t *unit = text; *unit != L'\0'; ++unit) {
+        if (*unit > 0x7F)
+            return false;
+        ascii += static_cast<char>(*unit);
+    }
+    return ParseAsciiValueType(ascii.c_str(), valueType);
+}
+
+ParseOutcome ParseArguments(int argc, const wchar_t *const *argv, SetRequest *request,
                             std::string *error)
 {
     *request = SetRequest();
     error->clear();
-    const char *positional[2] = {nullptr, nullptr};
+    const wchar_t *positional[2] = {nullptr, nullptr};
     int positionalCount = 0;
     bool optionsEnded = false;
 
     for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        bool isOption = !optionsEnded && arg[0] == '-' && arg[1] != '\0';
-        if (!isOption && !optionsEnded && std::strcmp(arg, "/?") == 0)
+        const wchar_t *arg = argv[i];
+        bool isOption = !optionsEnded && arg[0] == L'-' && arg[1] != L'\0';
+        if (!isOption && !optionsEnded && Equal(arg, L"/?"))
             return ParseOutcome::Help;
         if (isOption) {
-            if (std::strcmp(arg, "--") == 0) {
+            if (Equal(arg, L"--")) {
                 optionsEnded = true;
                 continue;
             }
-            if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)
+            if (Equal(arg, L"--help") || Equal(arg, L"-h"))
                 return ParseOutcome::Help;
-            if (std::strcmp(arg, "--type") == 0 || std::strcmp(arg, "--key") == 0) {
+            if (Equal(arg, L"--type") || Equal(arg, L"--key")) {
                 if (i + 1 >= argc) {
-                    *error = std::string("missing argument after ") + arg;
+                    *error = "missing argument after " + DisplayText(arg);
                     return ParseOutcome::UsageError;
                 }
-                const char *operand = argv[++i];
-                if (arg[2] == 't') {
+                const wchar_t *operand = argv[++i];
+                if (arg[2] == L't') {
                     if (!ParseValueType(operand, &request->valueType)) {
-                        *error = std::string("not a 32-bit number: ") + operand;
+                        *error = "not a 32-bit number: " + DisplayText(operand);
                         return ParseOutcome::UsageError;
                     }
                 } else {
@@ -99,11 +137,11 @@ ParseOutcome ParseArguments(int argc, const char *const *argv, SetRequest *reque
                 }
                 continue;
             }
-            *error = std::string("unknown option ") + arg;
+            *error = "unknown option " + DisplayText(arg);
             return ParseOutcome::UsageError;
         }
         if (positionalCount == 2) {
-            *error = std::string("unexpected argument ") + arg;
+            *error = "unexpected argument " + DisplayText(arg);
             return ParseOutcome::UsageError;
         }
         positional[positionalCount++] = arg;
@@ -115,6 +153,24 @@ ParseOutcome ParseArguments(int argc, const char *const *argv, SetRequest *reque
     }
     request->valueName = positional[0];
     request->valueData = positional[1];
+
+    // Such text can only come from a conversion that already lost what was
+    // meant; storing it would report success for the wrong value.
+    const struct
+    {
+        const char *what;
+        const std::wstring &text;
+    } texts[] = {{"NAME", request->valueName},
+                 {"VALUE", request->valueData},
+                 {"PATH", request->keyPath}};
+    for (const auto &text : texts) {
+        if (!IsUnicodeText(text.text)) {
+            *error = std::string(text.what) +
+                     " is not Unicode text (it holds U+FFFD or half a surrogate pair); "
+                     "nothing was stored";
+            return ParseOutcome::UsageError;
+        }
+    }
     return ParseOutcome::Run;
 }
 
@@ -170,23 +226,23 @@ std::string DescribeResult(HRESULT hr)
     return result;
 }
 
-BSTR AnsiToBstr(const std::string &text)
+BSTR TextToBstr(const std::wstring &text)
 {
-    if (text.empty())
-        return SysAllocStringLen(nullptr, 0);
     if (text.size() > 0x3FFFFFFF)
         return nullptr;
-    int narrowLength = static_cast<int>(text.size());
-    int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), narrowLength, nullptr, 0);
-    if (wideLength <= 0)
-        return nullptr;
-    BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(wideLength));
-    if (wide == nullptr)
-        return nullptr;
-    if (MultiByteToWideChar(CP_ACP, 0, text.data(), narrowLength, wide, wideLength) !=
-        wideLength) {
-        SysFreeString(wide);
-        return nullptr;
-    }
-    return wide;
+    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+std::string DisplayText(const std::wstring &text)
+{
+    if (text.empty() || text.size() > 0x3FFFFFFF)
+        return std::string();
+    int wideLength = static_cast<int>(text.size());
+    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, nullptr, 0, nullptr,
+                                     nullptr);
+    if (length <= 0)
+        return std::string();
+    std::string narrow(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, &narrow[0], length, nullptr, nullptr);
+    return narrow;
 }

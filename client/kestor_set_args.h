@@ -11,12 +11,14 @@
 // exit code of the tool, but not one the broker itself ever returns.
 #define KESTOR_SET_E_USAGE HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS)
 
+// The texts are the command line's UTF-16, handed to the broker unchanged:
+// the broker takes UTF-16, so no code page stands in between.
 struct SetRequest
 {
-    LONG valueType = 1;                  // SettingValueString
-    std::string keyPath = "GPI\\Settings";
-    std::string valueName;
-    std::string valueData;
+    LONG valueType = 1;                   // SettingValueString
+    std::wstring keyPath = L"GPI\\Settings";
+    std::wstring valueName;
+    std::wstring valueData;
 };
 
 enum class ParseOutcome
@@ -27,22 +29,30 @@ enum class ParseOutcome
 };
 
 // Parses "[--type N] [--key PATH] [--] NAME VALUE" (argv[0] is skipped).
-ParseOutcome ParseArguments(int argc, const char *const *argv, SetRequest *request,
+// A NAME, VALUE or PATH that is not Unicode text (a replacement character
+// U+FFFD, left where some conversion lost a character, or half of a
+// surrogate pair) is a usage error: it would be stored as something other
+// than what was meant.
+ParseOutcome ParseArguments(int argc, const wchar_t *const *argv, SetRequest *request,
                             std::string *error);
 
 // A value type as given after --type: decimal, or hexadecimal with 0x. Any
 // 32-bit value is taken, negative ones too, since the broker decides which
-// it accepts.
-bool ParseValueType(const char *text, LONG *valueType);
+// it accepts. Only ASCII digits count.
+bool ParseValueType(const wchar_t *text, LONG *valueType);
 
 // The one result line: "ok" for S_OK, else the code in hex followed by the
 // system's text for it when there is one.
 std::string DescribeResult(HRESULT hr);
 
-// Narrow text in the ANSI code page to a newly allocated BSTR, or NULL when
-// out of memory or the text cannot be converted. "" gives an empty BSTR,
-// never NULL, because the broker refuses a null name or value.
-BSTR AnsiToBstr(const std::string &text);
+// A newly allocated BSTR holding text unit for unit, or NULL when out of
+// memory. "" gives an empty BSTR, never NULL, because the broker refuses a
+// null name or value.
+BSTR TextToBstr(const std::wstring &text);
+
+// Text for a message line, in the ANSI code page; what the code page cannot
+// spell shows as '?'. Never used for what is stored.
+std::string DisplayText(const std::wstring &text);
 
 extern const char kKestorSetUsage[];
 

@@ -5,6 +5,7 @@
 
 #include "broker/com_module.h"
 #include "registrar/class_categories.h"
+#include "registrar/module_file_name.h"
 #include "registrar/reg_object.h"
 #include "registrar/type_library.h"
 
@@ -84,19 +85,34 @@ HRESULT ApplyModuleScript(CComModule *module, LPCSTR resource, BOOL registerScri
     if (FAILED(hr))
         return hr;
 
+    // Registering writes the narrow path; where it does not name the
+    // module's file, nothing is written. Unregistering writes no path.
+    if (registerScript)
+    {
+        hr = CheckNarrowModuleFileName(instance);
+        if (FAILED(hr))
+            return hr;
+    }
+    // The script is read by the file's wide name, so that unregistering
+    // works from a folder the code page cannot spell.
+    WCHAR moduleFile[kModulePathLimit];
+    hr = GetWideModuleFileName(instance, moduleFile, kModulePathLimit);
+    if (FAILED(hr))
+        return hr;
+
     if (IS_INTRESOURCE(resource))
     {
         UINT id = static_cast<UINT>(reinterpret_cast<ULONG_PTR>(resource));
-        return registerScript ? registrar.RegisterResourceScript(widePath, id, L"REGISTRY")
-                              : registrar.UnregisterResourceScript(widePath, id, L"REGISTRY");
+        return registerScript ? registrar.RegisterResourceScript(moduleFile, id, L"REGISTRY")
+                              : registrar.UnregisterResourceScript(moduleFile, id, L"REGISTRY");
     }
 
     WCHAR wideName[kModulePathLimit];
     if (MultiByteToWideChar(CP_THREAD_ACP, 0, resource, -1, wideName, kModulePathLimit) == 0)
         return E_OUTOFMEMORY;
     return registerScript
-               ? registrar.RegisterResourceScriptByName(widePath, wideName, L"REGISTRY")
-               : registrar.UnregisterResourceScriptByName(widePath, wideName, L"REGISTRY");
+               ? registrar.RegisterResourceScriptByName(moduleFile, wideName, L"REGISTRY")
+               : registrar.UnregisterResourceScriptByName(moduleFile, wideName, L"REGISTRY");
 }
 
 HRESULT UpdateClassRow(ObjectMapEntry *row, BOOL registerClass)

@@ -29,9 +29,11 @@ public:
     CDataModule(const CDataModule &) = delete;
     CDataModule &operator=(const CDataModule &) = delete;
 
-    bool Load(LPCSTR file)
+    // By the wide name as given: a narrow copy would lose what the code
+    // page cannot spell, and name no file or another one.
+    bool Load(LPCWSTR file)
     {
-        m_module = LoadLibraryExA(file, NULL, LOAD_LIBRARY_AS_DATAFILE);
+        m_module = LoadLibraryExW(file, NULL, LOAD_LIBRARY_AS_DATAFILE);
         return m_module != NULL;
     }
     HMODULE Handle() const { return m_module; }
@@ -174,12 +176,12 @@ HRESULT CRegObject::ApplyResourceScriptByNameWide(LPCOLESTR moduleFile, LPCOLEST
 HRESULT CRegObject::ApplyResourceScript(LPCOLESTR moduleFile, LPCSTR resourceName,
                                         LPCSTR resourceType, BOOL registerScript)
 {
-    CNarrowText file;
-    if (!file.Convert(moduleFile))
+    // A missing name counts as one that cannot be converted.
+    if (moduleFile == NULL)
         return E_OUTOFMEMORY;
 
     CDataModule module;
-    if (!module.Load(file.Text()))
+    if (!module.Load(moduleFile))
         return LastErrorResult();
 
     HRSRC found = FindResourceA(module.Handle(), resourceName, resourceType);

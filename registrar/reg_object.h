@@ -32,7 +32,8 @@ public:
     // The wide value of the first variable of that name (any case), or NULL.
     LPCWSTR FindReplacement(LPCSTR name) const;
 
-    // Scripts stored as resources of moduleFile, by 16-bit number or by name.
+    // Scripts stored as resources of moduleFile (loaded by that wide name as
+    // given), by 16-bit number or by name.
     // A null type (or a null name for the by-name forms) is refused before
     // the module is loaded.
     HRESULT RegisterResourceScript(LPCOLESTR moduleFile, UINT resourceId, LPCOLESTR resourceType);

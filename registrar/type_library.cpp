@@ -3,6 +3,9 @@
 #include <oleauto.h>
 
 #include <cstring>
+#include <cwchar>
+
+#include "registrar/module_file_name.h"
 
 namespace {
 
@@ -43,6 +46,59 @@ HRESULT LoadFromNarrowPath(const char *path, WCHAR *widePath, ITypeLib **library
     return LoadTypeLib(widePath, library);
 }
 
+// The same search by the module's wide path, for a module in a folder the
+// code page cannot spell: so that an unregistration from there still finds
+// the library (and a registration names the file by its real path).
+HRESULT LoadByWidePath(HINSTANCE module, LPCOLESTR index, WCHAR *widePath, ITypeLib **library)
+{
+    HRESULT hr = GetWideModuleFileName(module, widePath, kPathLimit);
+    if (FAILED(hr))
+        return hr;
+    size_t length = std::wcslen(widePath);
+    WCHAR *extension = NULL;
+    for (WCHAR *p = widePath; *p != L'\0'; ++p)
+    {
+        if (*p == L'\\')
+            extension = NULL;
+        else if (*p == L'.')
+            extension = p;
+    }
+    if (extension == NULL)
+        extension = widePath + length;
+
+    if (index != NULL)
+    {
+        if (length + std::wcslen(index) >= kPathBuffer)
+            return E_FAIL;
+        std::wcscpy(widePath + length, index);
+    }
+    hr = LoadTypeLib(widePath, library);
+    if (FAILED(hr))
+    {
+        if (static_cast<size_t>(extension - widePath) + 5 > kPathLimit)
+            return E_FAIL;
+        std::wcscpy(extension, L".tlb");
+        hr = LoadTypeLib(widePath, library);
+    }
+    return hr;
+}
+
+// Hands the loaded library and its path to the caller; the result is that
+// of loading it.
+HRESULT HandOver(const WCHAR *widePath, ITypeLib *loaded, HRESULT loadResult, BSTR *path,
+                 ITypeLib **library)
+{
+    BSTR loadedPath = SysAllocString(widePath);
+    if (loadedPath == NULL)
+    {
+        loaded->Release();
+        return E_OUTOFMEMORY;
+    }
+    *path = loadedPath;
+    *library = loaded;
+    return loadResult;
+}
+
 }  // namespace
 
 HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
@@ -62,6 +118,15 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
     if (length == kPathLimit)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     modulePath[length] = '\0';
+
+    WCHAR widePath[kPathBuffer];
+    ITypeLib *loaded = NULL;
+    HRESULT hr = S_OK;
+    if (CheckNarrowModuleFileName(module) == HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION))
+    {
+        hr = LoadByWidePath(module, index, widePath, &loaded);
+        return FAILED(hr) ? hr : HandOver(widePath, loaded, hr, path, library);
+    }
 
     // The extension starts at the last dot of the file name proper; a dot
     // in a folder name does not count.
@@ -90,9 +155,7 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
             return E_OUTOFMEMORY;
     }
 
-    WCHAR widePath[kPathBuffer];
-    ITypeLib *loaded = NULL;
-    HRESULT hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
+    hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
     if (FAILED(hr))
     {
         // Not inside the module: try "<path without extension>.tlb".
@@ -104,15 +167,7 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
             return hr;
     }
 
-    BSTR loadedPath = SysAllocString(widePath);
-    if (loadedPath == NULL)
-    {
-        loaded->Release();
-        return E_OUTOFMEMORY;
-    }
-    *path = loadedPath;
-    *library = loaded;
-    return hr;
+    return HandOver(widePath, loaded, hr, path, library);
 }
 
 HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)

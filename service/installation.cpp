@@ -3,6 +3,7 @@
 #include "service_module.h"
 
 #include "broker/kestor_interface.h"
+#include "registrar/module_file_name.h"
 #include "registry_key.h"
 
 namespace {
@@ -42,7 +43,14 @@ SC_HANDLE OpenServiceManager()
 
 HRESULT CServiceModule::RegisterAsServer(BOOL withTypeLibrary, BOOL asService)
 {
-    HRESULT hr = CoInitialize(NULL);
+    // The service entry and LocalServer32 get the program's narrow path.
+    // Where that path does not name the program's own file, refuse before
+    // anything changes, so that a working installation stays as it is.
+    HRESULT hr = CheckNarrowModuleFileName(NULL);
+    if (FAILED(hr))
+        return hr;
+
+    hr = CoInitialize(NULL);
     if (FAILED(hr))
         return hr;
 

@@ -120,39 +120,64 @@ std::string BuildBinFolder()
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-TestFolder::TestFolder(const std::string &path)
+std::wstring WideText(const std::string &text)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, NULL, 0);
+    std::vector<wchar_t> wide(length > 0 ? length : 1);
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    return wide.data();
+}
+
+std::string AnsiText(const std::wstring &text)
+{
+    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
+    std::vector<char> narrow(length > 0 ? length : 1);
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(),
+                        static_cast<int>(narrow.size()), NULL, NULL);
+    return narrow.data();
+}
+
+TestFolder::TestFolder(const std::string &path) : TestFolder(WideText(path))
+{
+}
+
+TestFolder::TestFolder(const std::wstring &path)
 {
     // Create each missing level, remembering it for removal.
-    std::string built;
+    std::wstring built;
     size_t start = 0;
     while (start < path.size())
     {
-        size_t end = path.find('\\', start);
-        if (end == std::string::npos)
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos)
             end = path.size();
         built = path.substr(0, end);
-        if (end > 2 && GetFileAttributesA(built.c_str()) == INVALID_FILE_ATTRIBUTES)
+        if (end > 2 && GetFileAttributesW(built.c_str()) == INVALID_FILE_ATTRIBUTES)
         {
-            EXPECT_TRUE(CreateDirectoryA(built.c_str(), NULL)) << "creating " << built;
+            // Wine spells a file name for Unix in the locale's character set:
+            // a Japanese one needs the ja_JP.UTF-8 locale installed.
+            EXPECT_TRUE(CreateDirectoryW(built.c_str(), NULL))
+                << "creating " << AnsiText(built) << " failed with " << GetLastError();
             m_created.push_back(built);
         }
         start = end + 1;
     }
-    m_path = built + "\\";
+    m_widePath = built + L"\\";
+    m_path = AnsiText(m_widePath);
 }
 
 TestFolder::~TestFolder()
 {
-    for (const std::string &file : m_files)
-        DeleteFileA(file.c_str());
+    for (const std::wstring &file : m_files)
+        DeleteFileW(file.c_str());
     for (auto it = m_created.rbegin(); it != m_created.rend(); ++it)
-        RemoveDirectoryA(it->c_str());
+        RemoveDirectoryW(it->c_str());
 }
 
 bool TestFolder::CopyIn(const std::string &source, const char *name)
 {
-    std::string target = m_path + name;
-    if (!CopyFileA(source.c_str(), target.c_str(), FALSE))
+    std::wstring target = m_widePath + WideText(name);
+    if (!CopyFileW(WideText(source).c_str(), target.c_str(), FALSE))
         return false;
     m_files.push_back(target);
     return true;
@@ -160,12 +185,17 @@ bool TestFolder::CopyIn(const std::string &source, const char *name)
 
 DWORD RunAndWait(const std::string &commandLine)
 {
-    STARTUPINFOA startup = {};
+    return RunAndWait(WideText(commandLine));
+}
+
+DWORD RunAndWait(const std::wstring &commandLine)
+{
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
         return 0xDEADDEAD;
     WaitForSingleObject(process.hProcess, 120000);
     DWORD exitCode = 0xDEADDEAD;

@@ -32,29 +32,39 @@ std::string ReadStringValue(HKEY root, const std::string &subkey, const char *na
 // built binaries and the type library are.
 std::string BuildBinFolder();
 
+// Text in the ANSI code page and back; what the code page cannot spell
+// comes out as the conversion makes it.
+std::wstring WideText(const std::string &text);
+std::string AnsiText(const std::wstring &text);
+
 // A folder tree made for one test below C:\, removed with its files again.
+// Its name may hold characters the ANSI code page cannot spell.
 class TestFolder
 {
 public:
     explicit TestFolder(const std::string &path);
+    explicit TestFolder(const std::wstring &path);
     ~TestFolder();
     TestFolder(const TestFolder &) = delete;
     TestFolder &operator=(const TestFolder &) = delete;
 
     // Full path with a trailing backslash.
     const std::string &Path() const { return m_path; }
+    const std::wstring &WidePath() const { return m_widePath; }
     // Copies a file into the folder under the given name; true on success.
     bool CopyIn(const std::string &source, const char *name);
 
 private:
+    std::wstring m_widePath;
     std::string m_path;
-    std::vector<std::string> m_created;  // folders, outermost first
-    std::vector<std::string> m_files;
+    std::vector<std::wstring> m_created;  // folders, outermost first
+    std::vector<std::wstring> m_files;
 };
 
 // Runs the command line and returns the program's full 32-bit exit code;
 // 0xDEADDEAD when it could not be started.
 DWORD RunAndWait(const std::string &commandLine);
+DWORD RunAndWait(const std::wstring &commandLine);
 
 // Restores the module records and the object map after a test changed them.
 class ModuleStateGuard

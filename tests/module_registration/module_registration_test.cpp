@@ -386,4 +386,21 @@ TEST(ProgramPathQuoteTest, QuotesAreDoubledInTheReplacementValues)
     EXPECT_EQ(Doubled(program), ReadStringValue(root.Handle(), "KestorModRegProbePlain", "Raw"));
 }
 
+// From a folder the code page cannot spell, the narrow path names no file:
+// a registration would write a path to nothing, so it writes nothing.
+TEST(ProgramPathUnspellableTest, RegisteringWritesNothing)
+{
+    const std::wstring path = L"C:\\KestorModReg-\x041A\x0438\x0440-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"\\bin";
+    if (WideText(AnsiText(path)) == path)
+        GTEST_SKIP() << "code page " << GetACP() << " spells Cyrillic";
+    TestFolder folder(path);
+    ASSERT_TRUE(folder.CopyIn(BuildBinFolder() + "modreg_probe.exe", "modreg_probe.exe"));
+    ScratchKey root("modreg-unspellable");
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)),
+              RunAndWait(L"\"" + folder.WidePath() + L"modreg_probe.exe\" " +
+                         WideText(root.Path()) + L" probe"));
+    EXPECT_TRUE(DumpRegistryTree(root.Handle(), "").empty());
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-// kestor-set's command line, result line and text conversion, in process.
+// kestor-set's command line, result line and texts, in process.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -19,9 +19,9 @@ struct Parsed
     std::string error;
 };
 
-Parsed Parse(std::initializer_list<const char *> args)
+Parsed Parse(std::initializer_list<const wchar_t *> args)
 {
-    std::vector<const char *> argv{"kestor-set"};
+    std::vector<const wchar_t *> argv{L"kestor-set"};
     argv.insert(argv.end(), args);
     Parsed parsed{};
     parsed.outcome = ParseArguments(static_cast<int>(argv.size()), argv.data(), &parsed.request,
@@ -31,98 +31,100 @@ Parsed Parse(std::initializer_list<const char *> args)
 
 TEST(KestorSetArguments, NameAndValueAloneTakeTheBrokersDefaults)
 {
-    Parsed p = Parse({"Colour", "blue"});
+    Parsed p = Parse({L"Colour", L"blue"});
     ASSERT_EQ(ParseOutcome::Run, p.outcome) << p.error;
     EXPECT_EQ(1, p.request.valueType);
-    EXPECT_EQ("GPI\\Settings", p.request.keyPath);
-    EXPECT_EQ("Colour", p.request.valueName);
-    EXPECT_EQ("blue", p.request.valueData);
+    EXPECT_EQ(L"GPI\\Settings", p.request.keyPath);
+    EXPECT_EQ(L"Colour", p.request.valueName);
+    EXPECT_EQ(L"blue", p.request.valueData);
 }
 
 TEST(KestorSetArguments, OptionsMayStandBeforeOrBetweenTheOperands)
 {
-    Parsed p = Parse({"--key", "GPI", "Colour", "--type", "2", "blue"});
+    Parsed p = Parse({L"--key", L"GPI", L"Colour", L"--type", L"2", L"blue"});
     ASSERT_EQ(ParseOutcome::Run, p.outcome) << p.error;
     EXPECT_EQ(2, p.request.valueType);
-    EXPECT_EQ("GPI", p.request.keyPath);
-    EXPECT_EQ("Colour", p.request.valueName);
-    EXPECT_EQ("blue", p.request.valueData);
+    EXPECT_EQ(L"GPI", p.request.keyPath);
+    EXPECT_EQ(L"Colour", p.request.valueName);
+    EXPECT_EQ(L"blue", p.request.valueData);
 
     // The last of a repeated option wins; an empty key path is a key path.
-    p = Parse({"--key", "x", "--key", "", "n", "v"});
+    p = Parse({L"--key", L"x", L"--key", L"", L"n", L"v"});
     ASSERT_EQ(ParseOutcome::Run, p.outcome) << p.error;
-    EXPECT_EQ("", p.request.keyPath);
+    EXPECT_EQ(L"", p.request.keyPath);
 }
 
 TEST(KestorSetArguments, EmptyAndHyphenOperandsAreValuesNotOptions)
 {
     // "" names the key's default value; a lone "-" is an ordinary text.
-    Parsed p = Parse({"", "-"});
+    Parsed p = Parse({L"", L"-"});
     ASSERT_EQ(ParseOutcome::Run, p.outcome) << p.error;
-    EXPECT_EQ("", p.request.valueName);
-    EXPECT_EQ("-", p.request.valueData);
+    EXPECT_EQ(L"", p.request.valueName);
+    EXPECT_EQ(L"-", p.request.valueData);
 
-    p = Parse({"--", "--type", "-5"});
+    p = Parse({L"--", L"--type", L"-5"});
     ASSERT_EQ(ParseOutcome::Run, p.outcome) << p.error;
     EXPECT_EQ(1, p.request.valueType);
-    EXPECT_EQ("--type", p.request.valueName);
-    EXPECT_EQ("-5", p.request.valueData);
+    EXPECT_EQ(L"--type", p.request.valueName);
+    EXPECT_EQ(L"-5", p.request.valueData);
 }
 
 TEST(KestorSetArguments, HelpWinsWhereverItStands)
 {
-    EXPECT_EQ(ParseOutcome::Help, Parse({"--help"}).outcome);
-    EXPECT_EQ(ParseOutcome::Help, Parse({"-h"}).outcome);
-    EXPECT_EQ(ParseOutcome::Help, Parse({"/?"}).outcome);
-    EXPECT_EQ(ParseOutcome::Help, Parse({"n", "--help"}).outcome);
+    EXPECT_EQ(ParseOutcome::Help, Parse({L"--help"}).outcome);
+    EXPECT_EQ(ParseOutcome::Help, Parse({L"-h"}).outcome);
+    EXPECT_EQ(ParseOutcome::Help, Parse({L"/?"}).outcome);
+    EXPECT_EQ(ParseOutcome::Help, Parse({L"n", L"--help"}).outcome);
     // After "--" it is a value name like any other.
-    EXPECT_EQ(ParseOutcome::Run, Parse({"--", "--help", "v"}).outcome);
+    EXPECT_EQ(ParseOutcome::Run, Parse({L"--", L"--help", L"v"}).outcome);
 }
 
 TEST(KestorSetArguments, IncompleteOrSurplusCommandLinesAreUsageErrors)
 {
-    for (auto args : {std::initializer_list<const char *>{},
-                      {"OnlyName"},
-                      {"n", "v", "extra"},
-                      {"--type"},
-                      {"n", "v", "--key"},
-                      {"--colour", "n", "v"},
-                      {"--type", "one", "n", "v"}}) {
+    for (auto args : {std::initializer_list<const wchar_t *>{},
+                      {L"OnlyName"},
+                      {L"n", L"v", L"extra"},
+                      {L"--type"},
+                      {L"n", L"v", L"--key"},
+                      {L"--colour", L"n", L"v"},
+                      {L"--type", L"one", L"n", L"v"}}) {
         Parsed p = Parse(args);
         EXPECT_EQ(ParseOutcome::UsageError, p.outcome) << "arguments: " << args.size();
         EXPECT_FALSE(p.error.empty());
     }
-    EXPECT_EQ("missing VALUE", Parse({"OnlyName"}).error);
-    EXPECT_EQ("missing argument after --type", Parse({"--type"}).error);
+    EXPECT_EQ("missing VALUE", Parse({L"OnlyName"}).error);
+    EXPECT_EQ("missing argument after --type", Parse({L"--type"}).error);
 }
 
 TEST(KestorSetArguments, ValueTypeTakesEveryThirtyTwoBitValueAndNothingElse)
 {
     struct Case
     {
-        const char *text;
+        const wchar_t *text;
         LONG value;
-    } accepted[] = {{"1", 1},
-                    {"0", 0},
-                    {"+7", 7},
-                    {"-1", -1},
-                    {"0x10", 16},
-                    {"0XfF", 255},
-                    {"2147483647", 2147483647},
-                    {"-2147483648", LONG(-2147483647 - 1)},
-                    {"0xFFFFFFFF", -1},
-                    {"4294967295", -1},
-                    {"010", 10}};  // decimal, not octal
+    } accepted[] = {{L"1", 1},
+                    {L"0", 0},
+                    {L"+7", 7},
+                    {L"-1", -1},
+                    {L"0x10", 16},
+                    {L"0XfF", 255},
+                    {L"2147483647", 2147483647},
+                    {L"-2147483648", LONG(-2147483647 - 1)},
+                    {L"0xFFFFFFFF", -1},
+                    {L"4294967295", -1},
+                    {L"010", 10}};  // decimal, not octal
     for (const Case &c : accepted) {
         LONG value = 12345;
-        EXPECT_TRUE(ParseValueType(c.text, &value)) << c.text;
-        EXPECT_EQ(c.value, value) << c.text;
+        EXPECT_TRUE(ParseValueType(c.text, &value)) << DisplayText(c.text);
+        EXPECT_EQ(c.value, value) << DisplayText(c.text);
     }
-    for (const char *text : {"", "-", "0x", "1x", " 1", "1 ", "--1", "-+1", "0x-1", "4294967296",
-                             "-2147483649", "0x100000000", "1e3", "99999999999999999999999"}) {
+    // Full-width and Arabic-Indic digits are digits, but not ASCII ones.
+    for (const wchar_t *text : {L"", L"-", L"0x", L"1x", L" 1", L"1 ", L"--1", L"-+1", L"0x-1",
+                                L"4294967296", L"-2147483649", L"0x100000000", L"1e3",
+                                L"99999999999999999999999", L"\xFF11", L"\x0661"}) {
         LONG value = 12345;
-        EXPECT_FALSE(ParseValueType(text, &value)) << "'" << text << "'";
-        EXPECT_EQ(12345, value) << "'" << text << "'";
+        EXPECT_FALSE(ParseValueType(text, &value)) << "'" << DisplayText(text) << "'";
+        EXPECT_EQ(12345, value) << "'" << DisplayText(text) << "'";
     }
 }
 
@@ -146,27 +148,31 @@ TEST(KestorSetResult, OneLineWithTheCodeInHexAndTheSystemText)
     EXPECT_EQ(0x800700A0u, static_cast<unsigned long>(KESTOR_SET_E_USAGE));
 }
 
-TEST(KestorSetText, ConvertsFromTheAnsiCodePageIntoNonNullBstrs)
+TEST(KestorSetText, UnicodeTextGoesOverUnitForUnitAndBrokenTextIsRefused)
 {
-    BSTR empty = AnsiToBstr("");
+    BSTR empty = TextToBstr(L"");
     ASSERT_NE(nullptr, empty);
     EXPECT_EQ(0u, SysStringLen(empty));
     SysFreeString(empty);
 
-    BSTR text = AnsiToBstr("GPI\\Settings");
-    ASSERT_NE(nullptr, text);
-    EXPECT_EQ(std::wstring(L"GPI\\Settings"), std::wstring(text, SysStringLen(text)));
-    SysFreeString(text);
-
-    // A character outside ASCII comes out as the code page says, one unit.
-    const std::string accented = "caf\xE9";
-    wchar_t expected[8] = {};
-    ASSERT_EQ(4, MultiByteToWideChar(CP_ACP, 0, accented.c_str(), 4, expected, 8));
-    BSTR wide = AnsiToBstr(accented);
+    // Cyrillic and a character outside the Basic Multilingual Plane.
+    const std::wstring text = L"\x0438\x043C\x044F \xD83D\xDE00";
+    BSTR wide = TextToBstr(text);
     ASSERT_NE(nullptr, wide);
-    EXPECT_EQ(4u, SysStringLen(wide));
-    EXPECT_EQ(std::wstring(expected, 4), std::wstring(wide, SysStringLen(wide)));
+    EXPECT_EQ(text, std::wstring(wide, SysStringLen(wide)));
     SysFreeString(wide);
+
+    // A replacement character or half a surrogate pair means the text was
+    // lost before kestor-set saw it: refused, wherever it stands.
+    for (const wchar_t *broken : {L"a\xFFFD", L"\xD83D", L"\xDE00x", L"\xD83Dx"}) {
+        for (auto args : {std::initializer_list<const wchar_t *>{broken, L"v"},
+                          {L"n", broken},
+                          {L"--key", broken, L"n", L"v"}}) {
+            Parsed p = Parse(args);
+            EXPECT_EQ(ParseOutcome::UsageError, p.outcome) << DisplayText(broken);
+            EXPECT_NE(std::string::npos, p.error.find("not Unicode text")) << p.error;
+        }
+    }
 }
 
 }  // namespace

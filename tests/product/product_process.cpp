@@ -116,7 +116,7 @@ void SnapshotKey(HKEY key, const std::string &path, std::map<std::string, std::s
 
 }  // namespace
 
-ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs)
+ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
 {
     ProcessResult result;
 
@@ -137,16 +137,16 @@ ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs)
     if (!output.Valid() || !input.Valid())
         return result;
 
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input.Get();
     startup.hStdOutput = output.Get();
     startup.hStdError = output.Get();
     PROCESS_INFORMATION info = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                         &startup, &info))
         return result;
     OwnedHandle process(info.hProcess);
@@ -170,6 +170,16 @@ ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs)
             result.output.assign(text.data(), read);
     }
     return result;
+}
+
+ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> wide(length > 0 ? length : 1);
+    if (length <= 0 ||
+        MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, wide.data(), length) != length)
+        return ProcessResult();
+    return RunProcess(std::wstring(wide.data()), timeoutMs);
 }
 
 std::string ProgramFolder()
@@ -332,5 +342,22 @@ bool ReadSetting(const char *name, std::string *text)
         return false;
     // ReadRegistryValue gives the raw bytes; a REG_SZ read narrow ends in NUL.
     text->assign(bytes.c_str());
+    return true;
+}
+
+bool ReadSettingBytes(const std::wstring &name, DWORD *type, std::string *bytes)
+{
+    OwnedKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"GPI\\Settings", 0, KEY_READ, key.Place()) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    std::vector<BYTE> data(size + 1);
+    if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, type, data.data(), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    bytes->assign(reinterpret_cast<const char *>(data.data()), size);
     return true;
 }

@@ -18,9 +18,11 @@ struct ProcessResult
     std::string output;     // standard output and standard error, interleaved
 };
 
-// Runs the command line as given (CreateProcessA resolves the program) and
+// Runs the command line as given (CreateProcessW resolves the program) and
 // waits for it. The output goes through a temporary file, not a pipe, so that
 // a server or service the program starts cannot hold the reading end open.
+// The narrow form is the line in the ANSI code page, as CreateProcessA takes it.
+ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 120000);
 ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs = 120000);
 
 // Folder of the running test program, with a trailing backslash: the build
@@ -54,5 +56,9 @@ std::string SnapshotDifference(const std::map<std::string, std::string> &before,
 // A REG_SZ value under HKEY_CLASSES_ROOT\GPI\Settings; false when it is
 // missing or of another type.
 bool ReadSetting(const char *name, std::string *text);
+
+// A value under HKEY_CLASSES_ROOT\GPI\Settings named in UTF-16, its type and
+// its bytes as stored; false when it is missing.
+bool ReadSettingBytes(const std::wstring &name, DWORD *type, std::string *bytes);
 
 #endif  // KESTOR_TESTS_PRODUCT_PRODUCT_PROCESS_H

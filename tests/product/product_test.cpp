@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "broker/kestor_interface.h"
+#include "client/kestor_set_args.h"
 #include "product_process.h"
 #include "scratch_registry.h"
 #include "test_hresult.h"
@@ -143,6 +144,62 @@ TEST(ProductLocalServer, KestorSetWritesThroughTheLocalServerAndReportsRefusals)
     ProcessResult after = KestorSet("KestorProductLocal late");
     EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, after);
     EXPECT_EQ("second", Setting("KestorProductLocal"));
+}
+
+std::wstring WideQuoted(const std::wstring &text) { return L"\"" + text + L"\""; }
+
+// The bytes RegSetValueExW stores for text: its UTF-16 units and a NUL.
+std::string Utf16Bytes(const std::wstring &text)
+{
+    return std::string(reinterpret_cast<const char *>(text.c_str()),
+                       (text.size() + 1) * sizeof(wchar_t));
+}
+
+TEST(ProductLocalServer, KestorSetCarriesTextTheCodePageCannotSpell)
+{
+    // A Western code page: of the texts below it spells only the euro sign
+    // and the accented letter.
+    ASSERT_EQ(1252u, GetACP());
+    ASSERT_NO_FATAL_FAILURE(RegisterProxy());
+    ASSERT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -RegServer"));
+
+    std::wstring program;  // the build folder's path is ASCII
+    for (char c : Bin("kestor-set.exe"))
+        program += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    struct Case
+    {
+        std::wstring name;
+        std::wstring data;
+    } cases[] = {
+        {L"\x0438\x043C\x044F", L"\x041F\x0440\x0438\x0432\x0435\x0442\x20AC\xFC\xD83D\xDE00"},
+        {L"\x8BBE\x7F6E-\x65E5\x672C", L"\xD83D\xDE00 \x5024 \xD840\xDC0B"},
+    };
+    for (const Case &c : cases) {
+        ProcessResult run =
+            RunProcess(program + L" -- " + WideQuoted(c.name) + L" " + WideQuoted(c.data));
+        EXPECT_EXIT_CODE(S_OK, run);
+        ExpectResultLine("ok", run);
+        DWORD type = 0;
+        std::string bytes;
+        ASSERT_TRUE(ReadSettingBytes(c.name, &type, &bytes)) << DisplayText(c.name);
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        EXPECT_EQ(Utf16Bytes(c.data), bytes);
+    }
+
+    // --key goes over as given too: a full-width letter that the code page
+    // would turn into a plain "S" makes a path the broker refuses.
+    EXPECT_EXIT_CODE(E_INVALIDARG,
+                     RunProcess(program + L" --key GPI\\\xFF33" L"ettings KestorWideKey v"));
+    EXPECT_EQ("<missing>", Setting("KestorWideKey"));
+
+    HKEY settings = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CLASSES_ROOT, L"GPI\\Settings", 0, KEY_SET_VALUE, &settings));
+    for (const Case &c : cases)
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(settings, c.name.c_str()));
+    RegCloseKey(settings);
+    EXPECT_TRUE(WaitUntilNoLocalServer());
+    EXPECT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -UnregServer"));
 }
 
 TEST(ProductService, KestorSetWritesThroughTheServiceWhichKeepsRunning)

@@ -1,0 +1,51 @@
+#include "registrar/module_file_name.h"
+
+#include <cwchar>
+
+namespace {
+
+HRESULT ReadFailure()
+{
+    DWORD error = GetLastError();
+    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+}  // namespace
+
+HRESULT GetWideModuleFileName(HINSTANCE module, WCHAR *path, DWORD capacity)
+{
+    DWORD length = GetModuleFileNameW(module, path, capacity);
+    if (length == 0)
+        return ReadFailure();
+    if (length >= capacity)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
+HRESULT CheckNarrowModuleFileName(HINSTANCE module)
+{
+    char narrow[MAX_PATH];
+    DWORD length = GetModuleFileNameA(module, narrow, MAX_PATH);
+    if (length == 0)
+        return ReadFailure();
+    if (length >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+
+    WCHAR wide[MAX_PATH];
+    HRESULT hr = GetWideModuleFileName(module, wide, MAX_PATH);
+    if (FAILED(hr))
+        return hr;
+
+    // The service manager widens the path in the process's code page, the
+    // registration in the thread's; both must arrive at the file.
+    const UINT codePages[] = {CP_ACP, CP_THREAD_ACP};
+    for (UINT codePage : codePages)
+    {
+        WCHAR widened[MAX_PATH];
+        if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow, -1, widened, MAX_PATH) ==
+                0 ||
+            std::wcscmp(widened, wide) != 0)
+            return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    }
+    return S_OK;
+}
