@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/null_server.h"
+#include "bench/null_ids.h"
 #include "broker/kestor_interface.h"
 #include "registrar/reg_object.h"
 
