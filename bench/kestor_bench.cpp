@@ -269,21 +269,37 @@ void UnregisterNullService()
 
 // ---- Cold activation ---------------------------------------------------------
 
+// One service start as seen from the benchmark, in the tick count Wine's
+// trace stamps its lines with.
+struct ServiceActivation
+{
+    const Server *server;
+    DWORD begin, served;
+};
+
+std::vector<ServiceActivation> g_serviceActivations;
+
 // One cold activation: from nothing running to an IKestor pointer, in
 // seconds. The server is then released and left to end (or stopped, for a
 // service).
 double ColdActivation(const Server &server)
 {
     IKestor *object = NULL;
+    DWORD beginTick = GetTickCount();
     double start = Now();
     HRESULT hr = CoCreateInstance(*server.clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
                                   reinterpret_cast<void **>(&object));
     double elapsed = Now() - start;
+    DWORD servedTick = GetTickCount();
     if (!Check(hr, server.label))
         return -1;
-    if (server.serviceName != NULL && ServiceState(server.serviceName) != SERVICE_RUNNING)
-        std::printf("NOTE: COM did not start %s; the figure is a local server's\n",
-                    server.serviceName);
+    if (server.serviceName != NULL)
+    {
+        if (ServiceState(server.serviceName) != SERVICE_RUNNING)
+            std::printf("NOTE: COM did not start %s; the figure is a local server's\n",
+                        server.serviceName);
+        g_serviceActivations.push_back({&server, beginTick, servedTick});
+    }
     object->Release();
     if (server.serviceName != NULL)
         StopServiceAndWait(server.serviceName, server.exeName);
@@ -301,6 +317,7 @@ std::vector<Samples> ColdActivations(const std::vector<const Server *> &servers)
 {
     for (const Server *server : servers)
         ColdActivation(*server);
+    g_serviceActivations.clear();
     std::vector<Samples> seconds(servers.size());
     for (int run = 0; run < kColdRuns; ++run)
         for (size_t turn = 0; turn < servers.size(); ++turn)
@@ -328,6 +345,160 @@ Samples ServiceStartToRunning(const Server &server)
         StopServiceAndWait(server.serviceName, server.exeName);
     }
     return seconds;
+}
+
+// ---- Where a COM-started service spends its start ------------------------------
+
+// One line of Wine's debug trace: "SSS.mmm:PPPP:TTTT:class:channel:text".
+struct TraceLine
+{
+    DWORD tick;
+    DWORD pid;
+    std::string text;
+};
+
+std::vector<TraceLine> ReadTrace(const char *unixPath)
+{
+    std::vector<TraceLine> lines;
+    std::string path = std::string("Z:") + unixPath;
+    FILE *file = std::fopen(path.c_str(), "r");
+    if (file == NULL)
+        return lines;
+    char buffer[1024];
+    while (std::fgets(buffer, sizeof buffer, file) != NULL)
+    {
+        unsigned long seconds, millis, pid, tid;
+        int used = 0;
+        if (std::sscanf(buffer, "%lu.%lu:%lx:%lx:%n", &seconds, &millis, &pid, &tid, &used) == 4 &&
+            used > 0)
+            lines.push_back({static_cast<DWORD>(seconds * 1000 + millis),
+                             static_cast<DWORD>(pid), buffer + used});
+    }
+    std::fclose(file);
+    return lines;
+}
+
+// Milliseconds of the phases of one COM-started service start.
+struct StartPhases
+{
+    double toScm, toProcess, toDispatcher, toRegistered, toFirstReport, toServed;
+};
+
+bool Contains(const std::string &text, const char *part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// Finds one activation's milestones in the trace: the SCM taking the start
+// request, the service process's first line (its program mapped), its
+// dispatcher, its first status report (on which the SCM answers COM), its
+// RUNNING report (made as soon as its class object is registered), and the
+// benchmark holding the object. Ticks are Wine's millisecond tick count,
+// shared by all processes of the session.
+bool FindPhases(const std::vector<TraceLine> &trace, const ServiceActivation &activation,
+                StartPhases *phases)
+{
+    const DWORD slack = 2;  // the tick count is refreshed by the server now and then
+    size_t i = 0;
+    while (i < trace.size() && trace[i].tick + slack < activation.begin)
+        ++i;
+    DWORD scm = 0, dispatcher = 0, pid = 0;
+    for (; i < trace.size() && trace[i].tick <= activation.served + slack; ++i)
+    {
+        const TraceLine &line = trace[i];
+        if (scm == 0 && Contains(line.text, "svcctl_StartServiceW"))
+            scm = line.tick;
+        else if (scm != 0 && pid == 0 && Contains(line.text, ":StartServiceCtrlDispatcher"))
+        {
+            dispatcher = line.tick;
+            pid = line.pid;
+            break;
+        }
+    }
+    if (pid == 0)
+        return false;
+    DWORD first = dispatcher, report = 0, running = 0;
+    for (const TraceLine &line : trace)
+    {
+        if (line.pid != pid || line.tick + slack < scm)
+            continue;
+        first = std::min(first, line.tick);
+        if (line.tick < dispatcher || !Contains(line.text, ":SetServiceStatus "))
+            continue;
+        if (report == 0)
+            report = line.tick;
+        if (Contains(line.text, " 0x10 0x4 "))
+        {
+            running = line.tick;
+            break;
+        }
+    }
+    if (running == 0)
+        return false;
+    *phases = {static_cast<double>(scm) - activation.begin,
+               static_cast<double>(first) - scm,
+               static_cast<double>(dispatcher) - first,
+               static_cast<double>(running) - dispatcher,
+               static_cast<double>(report) - dispatcher,
+               static_cast<double>(activation.served) - running};
+    return true;
+}
+
+// The phases of every counted service activation, median per server, or
+// nothing when the session was not traced (bench.sh traces it).
+void PrintServiceStartPhases(const std::vector<const Server *> &servers)
+{
+    const char *tracePath = std::getenv("KESTOR_EVENT_TRACE");
+    std::vector<TraceLine> trace;
+    if (tracePath != NULL)
+        trace = ReadTrace(tracePath);
+    std::vector<std::vector<StartPhases>> found(servers.size());
+    for (const ServiceActivation &activation : g_serviceActivations)
+    {
+        StartPhases phases;
+        for (size_t i = 0; i < servers.size(); ++i)
+            if (activation.server == servers[i] && FindPhases(trace, activation, &phases))
+                found[i].push_back(phases);
+    }
+    std::printf("\nCold activation as a service, by phase (milliseconds, median; Wine's trace)\n");
+    if (std::all_of(found.begin(), found.end(),
+                    [](const std::vector<StartPhases> &list) { return list.empty(); }))
+    {
+        std::printf("  (no phases found: the session was not started with "
+                    "+timestamp,+pid,+service,+loaddll)\n");
+        return;
+    }
+    std::printf("  %-38s", "");
+    for (const Server *server : servers)
+        std::printf(" %22s", server->label);
+    std::printf("\n");
+    struct Row
+    {
+        const char *label;
+        double StartPhases::*phase;
+    };
+    const Row rows[] = {
+        {"client's request to SCM", &StartPhases::toScm},
+        {"SCM to process start", &StartPhases::toProcess},
+        {"process start to dispatcher", &StartPhases::toDispatcher},
+        {"dispatcher to class object registered", &StartPhases::toRegistered},
+        {"  of which to the first status report", &StartPhases::toFirstReport},
+        {"registered to client served", &StartPhases::toServed},
+    };
+    for (const Row &row : rows)
+    {
+        std::printf("  %-38s", row.label);
+        for (const std::vector<StartPhases> &list : found)
+        {
+            Samples values;
+            for (const StartPhases &phases : list)
+                values.push_back(phases.*row.phase);
+            std::printf(" %15.1f (n=%zu)", Median(values), values.size());
+        }
+        std::printf("\n");
+    }
+    std::printf("  (the SCM answers COM at the service's first status report; COM then\n"
+                "   waits one second before it looks for the class object)\n");
 }
 
 // ---- Calls -------------------------------------------------------------------
@@ -540,6 +711,7 @@ int main(int argc, char **argv)
     PrintMilliseconds("do-nothing service, StartServiceA to RUNNING", nullStart, "  (no COM)");
     std::printf("  (COM under Wine looks for a starting server's class object once a\n"
                 "   second, so activation times fall into whole-second steps)\n");
+    PrintServiceStartPhases({&kBrokerService, &kNullService});
 
     std::printf("\nInterpreter, median of 3 runs (milliseconds)\n");
     std::printf("  %5d keys: register %9.1f   unregister %9.1f\n", keys,
