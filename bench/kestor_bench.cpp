@@ -1,8 +1,9 @@
 // KestorBench.exe: measures the broker side by side with its floors in one
 // run, in a prefix of its own (it registers the broker, the proxy and the
-// do-nothing server there), and prints each ratio against its target.
+// do-nothing servers there), and prints each ratio against its target.
 //   KestorBench [N]     N keys for the small interpreter script (default 100)
 // Run through scripts/bench.sh, which builds and makes the throw-away prefix.
+// Each measured line has a function of its own; main only orders them.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -13,14 +14,18 @@
 #include <string>
 #include <vector>
 
-#include "bench/null_server.h"
+#include "bench/null_ids.h"
 #include "broker/kestor_interface.h"
 #include "registrar/reg_object.h"
 
 namespace {
 
 const int kCalls = 1000;
-const int kColdRuns = 5;
+const int kColdRuns = 7;
+const int kStartRuns = 3;
+const DWORD kSettleMs = 300;
+
+typedef std::vector<double> Samples;
 
 double Now()
 {
@@ -30,13 +35,21 @@ double Now()
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-double Median(std::vector<double> values)
+double Median(Samples values)
 {
     std::sort(values.begin(), values.end());
     size_t n = values.size();
     if (n == 0)
         return 0;
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double Mean(const Samples &values)
+{
+    double sum = 0;
+    for (double v : values)
+        sum += v;
+    return values.empty() ? 0 : sum / values.size();
 }
 
 std::string BinPath(const char *file)
@@ -46,6 +59,11 @@ std::string BinPath(const char *file)
     std::string folder(path, length);
     folder.resize(folder.find_last_of("\\/") + 1);
     return folder + file;
+}
+
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
 }
 
 DWORD RunToEnd(const std::string &commandLine)
@@ -65,6 +83,13 @@ DWORD RunToEnd(const std::string &commandLine)
     CloseHandle(info.hProcess);
     CloseHandle(info.hThread);
     return code;
+}
+
+void RunOrSay(const std::string &commandLine, const char *what)
+{
+    DWORD code = RunToEnd(commandLine);
+    if (code != 0)
+        std::printf("FAILED: %s ended with 0x%08lX\n", what, static_cast<unsigned long>(code));
 }
 
 bool ProcessRunning(const char *exeName)
@@ -88,88 +113,6 @@ void WaitForNoProcess(const char *exeName)
         Sleep(25);
 }
 
-DWORD ServiceState(DWORD control)
-{
-    DWORD state = 0;
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    if (manager == NULL)
-        return 0;
-    SC_HANDLE service = OpenServiceA(manager, "ZovKestor", SERVICE_QUERY_STATUS | SERVICE_STOP);
-    if (service != NULL)
-    {
-        SERVICE_STATUS status = {};
-        if (control != 0 ? ControlService(service, control, &status)
-                         : QueryServiceStatus(service, &status))
-            state = status.dwCurrentState;
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return state;
-}
-
-// A fresh session holds the SCM's start lock while its own automatic
-// services start; COM then launches the program as a plain local server
-// instead. Wait that out by starting the service once by hand.
-void StartServiceWhenUnlocked()
-{
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    if (manager == NULL)
-        return;
-    SC_HANDLE service = OpenServiceA(manager, "ZovKestor", SERVICE_START);
-    if (service != NULL)
-    {
-        for (int attempt = 0; attempt < 180; ++attempt)
-        {
-            if (StartServiceA(service, 0, NULL))
-                break;
-            DWORD error = GetLastError();
-            if (error != ERROR_SERVICE_DATABASE_LOCKED && error != ERROR_SERVICE_REQUEST_TIMEOUT)
-            {
-                std::printf("NOTE: StartServiceA failed: %lu\n", error);
-                break;
-            }
-            Sleep(1000);
-        }
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    for (int i = 0; i < 400 && ServiceState(0) != SERVICE_RUNNING; ++i)
-        Sleep(25);
-}
-
-// Seconds from StartServiceA to SERVICE_RUNNING, which the service reports
-// once its class object is registered: the service's own start-up, no COM.
-double ServiceStartToRunning()
-{
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    if (manager == NULL)
-        return -1;
-    double elapsed = -1;
-    SC_HANDLE service = OpenServiceA(manager, "ZovKestor", SERVICE_START);
-    if (service != NULL)
-    {
-        double start = Now();
-        if (StartServiceA(service, 0, NULL))
-        {
-            for (int i = 0; i < 2000 && ServiceState(0) != SERVICE_RUNNING; ++i)
-                Sleep(5);
-            elapsed = Now() - start;
-        }
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return elapsed;
-}
-
-void StopServiceAndWait()
-{
-    if (ServiceState(0) == SERVICE_RUNNING)
-        ServiceState(SERVICE_CONTROL_STOP);
-    for (int i = 0; i < 400 && ServiceState(0) != SERVICE_STOPPED; ++i)
-        Sleep(25);
-    WaitForNoProcess("ZovKestor.exe");
-}
-
 bool Check(HRESULT hr, const char *what)
 {
     if (SUCCEEDED(hr))
@@ -178,56 +121,393 @@ bool Check(HRESULT hr, const char *what)
     return false;
 }
 
-// The do-nothing server's class registration: a local server only.
-bool RegisterNullServer()
+// ---- Services --------------------------------------------------------------
+
+// Owns a handle of the service manager or of one service.
+class ScHandle
 {
-    std::string key = "CLSID\\" KESTOR_NULL_SERVER_CLSID_TEXT "\\LocalServer32";
-    std::string command = "\"" + BinPath("KestorNullServer.exe") + "\"";
+public:
+    explicit ScHandle(SC_HANDLE handle) : m_handle(handle) {}
+    ~ScHandle()
+    {
+        if (m_handle != NULL)
+            CloseServiceHandle(m_handle);
+    }
+    ScHandle(const ScHandle &) = delete;
+    ScHandle &operator=(const ScHandle &) = delete;
+    operator SC_HANDLE() const { return m_handle; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+SC_HANDLE OpenNamedService(const char *name, DWORD access)
+{
+    ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+    return manager == NULL ? NULL : OpenServiceA(manager, name, access);
+}
+
+// The service's state after sending it control (0: query only); 0 when it
+// cannot be asked.
+DWORD ServiceState(const char *name, DWORD control = 0)
+{
+    ScHandle service(OpenNamedService(name, SERVICE_QUERY_STATUS | SERVICE_STOP));
+    SERVICE_STATUS status = {};
+    if (service == NULL || !(control != 0 ? ControlService(service, control, &status)
+                                          : QueryServiceStatus(service, &status)))
+        return 0;
+    return status.dwCurrentState;
+}
+
+void WaitForServiceState(const char *name, DWORD state, int polls, DWORD pollMs)
+{
+    for (int i = 0; i < polls && ServiceState(name) != state; ++i)
+        Sleep(pollMs);
+}
+
+// A fresh session holds the SCM's start lock while its own automatic
+// services start; COM then launches the program as a plain local server
+// instead. Wait that out by starting the service once by hand.
+void StartServiceWhenUnlocked(const char *name)
+{
+    ScHandle service(OpenNamedService(name, SERVICE_START));
+    if (service == NULL)
+        return;
+    for (int attempt = 0; attempt < 180; ++attempt)
+    {
+        if (StartServiceA(service, 0, NULL))
+            break;
+        DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_DATABASE_LOCKED && error != ERROR_SERVICE_REQUEST_TIMEOUT)
+        {
+            std::printf("NOTE: StartServiceA(%s) failed: %lu\n", name, error);
+            break;
+        }
+        Sleep(1000);
+    }
+    WaitForServiceState(name, SERVICE_RUNNING, 400, 25);
+}
+
+void StopServiceAndWait(const char *name, const char *exeName)
+{
+    if (ServiceState(name) == SERVICE_RUNNING)
+        ServiceState(name, SERVICE_CONTROL_STOP);
+    WaitForServiceState(name, SERVICE_STOPPED, 400, 25);
+    WaitForNoProcess(exeName);
+}
+
+// ---- The servers measured ----------------------------------------------------
+
+struct Server
+{
+    const char *label;
+    const CLSID *clsid;
+    const char *exeName;
+    const char *serviceName;  // NULL: COM starts it as a local server
+};
+
+const Server kNullServer = {"do-nothing local server", &CLSID_KestorNullServer,
+                            "KestorNullServer.exe", NULL};
+const Server kBrokerServer = {"ZovKestor as local server", &CLSID_KestorObj, "ZovKestor.exe",
+                              NULL};
+const Server kBrokerService = {"ZovKestor as service", &CLSID_KestorObj, "ZovKestor.exe",
+                               "ZovKestor"};
+const Server kNullService = {"do-nothing service", &CLSID_KestorNullService,
+                             "KestorNullService.exe", KESTOR_NULL_SERVICE_NAME};
+
+bool SetKeyValue(const std::string &key, const char *name, const std::string &value)
+{
     HKEY handle;
     if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle,
                         NULL) != ERROR_SUCCESS)
         return false;
-    LONG result = RegSetValueExA(handle, NULL, 0, REG_SZ,
-                                 reinterpret_cast<const BYTE *>(command.c_str()),
-                                 static_cast<DWORD>(command.size() + 1));
+    LONG result = RegSetValueExA(handle, name, 0, REG_SZ,
+                                 reinterpret_cast<const BYTE *>(value.c_str()),
+                                 static_cast<DWORD>(value.size() + 1));
     RegCloseKey(handle);
     return result == ERROR_SUCCESS;
 }
 
-// One cold activation: from nothing running to an IKestor pointer. The
-// server is then released and left to end (or stopped, for the service).
-double ColdActivation(REFCLSID clsid, const char *exeName, bool service)
+// The do-nothing server's class registration: a local server only.
+bool RegisterNullServer()
+{
+    return SetKeyValue("CLSID\\" KESTOR_NULL_SERVER_CLSID_TEXT "\\LocalServer32", NULL,
+                       Quoted(BinPath("KestorNullServer.exe")));
+}
+
+// The do-nothing service gets what "ZovKestor -Service" writes for the
+// broker: class with LocalServer32 and AppID, AppID with LocalService and
+// ServiceParameters, and an SCM entry created with the same arguments.
+bool RegisterNullService()
+{
+    const std::string clsidKey = "CLSID\\" KESTOR_NULL_SERVICE_CLSID_TEXT;
+    const std::string appIdKey = "AppID\\" KESTOR_NULL_SERVICE_APPID_TEXT;
+    const std::string program = BinPath("KestorNullService.exe");
+    bool written = SetKeyValue(clsidKey + "\\LocalServer32", NULL, Quoted(program)) &&
+                   SetKeyValue(clsidKey, "AppID", KESTOR_NULL_SERVICE_APPID_TEXT) &&
+                   SetKeyValue(appIdKey, "LocalService", KESTOR_NULL_SERVICE_NAME) &&
+                   SetKeyValue(appIdKey, "ServiceParameters", "-Service");
+    ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
+    if (!written || manager == NULL)
+        return false;
+    ScHandle service(CreateServiceA(manager, KESTOR_NULL_SERVICE_NAME, KESTOR_NULL_SERVICE_NAME,
+                                    SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                    SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                    Quoted(program).c_str(), NULL, NULL, "RPCSS\0", NULL, NULL));
+    return service != NULL;
+}
+
+void UnregisterNullService()
+{
+    StopServiceAndWait(kNullService.serviceName, kNullService.exeName);
+    ScHandle service(OpenNamedService(KESTOR_NULL_SERVICE_NAME, DELETE));
+    if (service == NULL || !DeleteService(service))
+        std::printf("NOTE: the do-nothing service could not be deleted\n");
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\" KESTOR_NULL_SERVICE_CLSID_TEXT);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "AppID\\" KESTOR_NULL_SERVICE_APPID_TEXT);
+}
+
+// ---- Cold activation ---------------------------------------------------------
+
+// One service start as seen from the benchmark, in the tick count Wine's
+// trace stamps its lines with.
+struct ServiceActivation
+{
+    const Server *server;
+    DWORD begin, served;
+};
+
+std::vector<ServiceActivation> g_serviceActivations;
+
+// One cold activation: from nothing running to an IKestor pointer, in
+// seconds. The server is then released and left to end (or stopped, for a
+// service).
+double ColdActivation(const Server &server)
 {
     IKestor *object = NULL;
+    DWORD beginTick = GetTickCount();
     double start = Now();
-    HRESULT hr = CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+    HRESULT hr = CoCreateInstance(*server.clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
                                   reinterpret_cast<void **>(&object));
     double elapsed = Now() - start;
-    if (!Check(hr, exeName))
+    DWORD servedTick = GetTickCount();
+    if (!Check(hr, server.label))
         return -1;
-    if (service && ServiceState(0) != SERVICE_RUNNING)
-        std::printf("NOTE: COM did not start the service; the figure is a local server's\n");
+    if (server.serviceName != NULL)
+    {
+        if (ServiceState(server.serviceName) != SERVICE_RUNNING)
+            std::printf("NOTE: COM did not start %s; the figure is a local server's\n",
+                        server.serviceName);
+        g_serviceActivations.push_back({&server, beginTick, servedTick});
+    }
     object->Release();
-    if (service)
-        StopServiceAndWait();
+    if (server.serviceName != NULL)
+        StopServiceAndWait(server.serviceName, server.exeName);
     else
-        WaitForNoProcess(exeName);
+        WaitForNoProcess(server.exeName);
+    Sleep(kSettleMs);
     return elapsed;
 }
 
-struct CallFigures
+// kColdRuns cold activations of each server after one uncounted round. They
+// take turns so that load from elsewhere on the machine hits them alike, and
+// each round starts with the next server so that none always follows the
+// same one (a server's start is slower while the last one is still ending).
+std::vector<Samples> ColdActivations(const std::vector<const Server *> &servers)
 {
-    double write, refused, inProcess, nullCall;          // medians
-    double writeMean, refusedMean, inProcessMean, nullMean;
+    for (const Server *server : servers)
+        ColdActivation(*server);
+    g_serviceActivations.clear();
+    std::vector<Samples> seconds(servers.size());
+    for (int run = 0; run < kColdRuns; ++run)
+        for (size_t turn = 0; turn < servers.size(); ++turn)
+        {
+            size_t i = (turn + run) % servers.size();
+            seconds[i].push_back(ColdActivation(*servers[i]));
+        }
+    return seconds;
+}
+
+// Seconds from StartServiceA to SERVICE_RUNNING, which each service reports
+// once its class object is registered: the service's own start-up, no COM.
+Samples ServiceStartToRunning(const Server &server)
+{
+    Samples seconds;
+    for (int run = 0; run < kStartRuns; ++run)
+    {
+        ScHandle service(OpenNamedService(server.serviceName, SERVICE_START));
+        double start = Now();
+        if (service != NULL && StartServiceA(service, 0, NULL))
+        {
+            WaitForServiceState(server.serviceName, SERVICE_RUNNING, 2000, 5);
+            seconds.push_back(Now() - start);
+        }
+        StopServiceAndWait(server.serviceName, server.exeName);
+    }
+    return seconds;
+}
+
+// ---- Where a COM-started service spends its start ------------------------------
+
+// One line of Wine's debug trace: "SSS.mmm:PPPP:TTTT:class:channel:text".
+struct TraceLine
+{
+    DWORD tick;
+    DWORD pid;
+    std::string text;
 };
 
-double Mean(const std::vector<double> &values)
+std::vector<TraceLine> ReadTrace(const char *unixPath)
 {
-    double sum = 0;
-    for (double v : values)
-        sum += v;
-    return values.empty() ? 0 : sum / values.size();
+    std::vector<TraceLine> lines;
+    std::string path = std::string("Z:") + unixPath;
+    FILE *file = std::fopen(path.c_str(), "r");
+    if (file == NULL)
+        return lines;
+    char buffer[1024];
+    while (std::fgets(buffer, sizeof buffer, file) != NULL)
+    {
+        unsigned long seconds, millis, pid, tid;
+        int used = 0;
+        if (std::sscanf(buffer, "%lu.%lu:%lx:%lx:%n", &seconds, &millis, &pid, &tid, &used) == 4 &&
+            used > 0)
+            lines.push_back({static_cast<DWORD>(seconds * 1000 + millis),
+                             static_cast<DWORD>(pid), buffer + used});
+    }
+    std::fclose(file);
+    return lines;
 }
+
+// Milliseconds of the phases of one COM-started service start.
+struct StartPhases
+{
+    double toScm, toProcess, toDispatcher, toRegistered, toFirstReport, toServed;
+};
+
+bool Contains(const std::string &text, const char *part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// Finds one activation's milestones in the trace: the SCM taking the start
+// request, the service process's first line (its program mapped), its
+// dispatcher, its first status report (on which the SCM answers COM), its
+// RUNNING report (made as soon as its class object is registered), and the
+// benchmark holding the object. Ticks are Wine's millisecond tick count,
+// shared by all processes of the session.
+bool FindPhases(const std::vector<TraceLine> &trace, const ServiceActivation &activation,
+                StartPhases *phases)
+{
+    const DWORD slack = 2;  // the tick count is refreshed by the server now and then
+    size_t i = 0;
+    while (i < trace.size() && trace[i].tick + slack < activation.begin)
+        ++i;
+    DWORD scm = 0, dispatcher = 0, pid = 0;
+    for (; i < trace.size() && trace[i].tick <= activation.served + slack; ++i)
+    {
+        const TraceLine &line = trace[i];
+        if (scm == 0 && Contains(line.text, "svcctl_StartServiceW"))
+            scm = line.tick;
+        else if (scm != 0 && pid == 0 && Contains(line.text, ":StartServiceCtrlDispatcher"))
+        {
+            dispatcher = line.tick;
+            pid = line.pid;
+            break;
+        }
+    }
+    if (pid == 0)
+        return false;
+    DWORD first = dispatcher, report = 0, running = 0;
+    for (const TraceLine &line : trace)
+    {
+        if (line.pid != pid || line.tick + slack < scm)
+            continue;
+        first = std::min(first, line.tick);
+        if (line.tick < dispatcher || !Contains(line.text, ":SetServiceStatus "))
+            continue;
+        if (report == 0)
+            report = line.tick;
+        if (Contains(line.text, " 0x10 0x4 "))
+        {
+            running = line.tick;
+            break;
+        }
+    }
+    if (running == 0)
+        return false;
+    *phases = {static_cast<double>(scm) - activation.begin,
+               static_cast<double>(first) - scm,
+               static_cast<double>(dispatcher) - first,
+               static_cast<double>(running) - dispatcher,
+               static_cast<double>(report) - dispatcher,
+               static_cast<double>(activation.served) - running};
+    return true;
+}
+
+// The phases of every counted service activation, median per server, or
+// nothing when the session was not traced (bench.sh traces it).
+void PrintServiceStartPhases(const std::vector<const Server *> &servers)
+{
+    const char *tracePath = std::getenv("KESTOR_EVENT_TRACE");
+    std::vector<TraceLine> trace;
+    if (tracePath != NULL)
+        trace = ReadTrace(tracePath);
+    std::vector<std::vector<StartPhases>> found(servers.size());
+    for (const ServiceActivation &activation : g_serviceActivations)
+    {
+        StartPhases phases;
+        for (size_t i = 0; i < servers.size(); ++i)
+            if (activation.server == servers[i] && FindPhases(trace, activation, &phases))
+                found[i].push_back(phases);
+    }
+    std::printf("\nCold activation as a service, by phase (milliseconds, median; Wine's trace)\n");
+    if (std::all_of(found.begin(), found.end(),
+                    [](const std::vector<StartPhases> &list) { return list.empty(); }))
+    {
+        std::printf("  (no phases found: the session was not started with "
+                    "+timestamp,+pid,+service,+loaddll)\n");
+        return;
+    }
+    std::printf("  %-38s", "");
+    for (const Server *server : servers)
+        std::printf(" %22s", server->label);
+    std::printf("\n");
+    struct Row
+    {
+        const char *label;
+        double StartPhases::*phase;
+    };
+    const Row rows[] = {
+        {"client's request to SCM", &StartPhases::toScm},
+        {"SCM to process start", &StartPhases::toProcess},
+        {"process start to dispatcher", &StartPhases::toDispatcher},
+        {"dispatcher to class object registered", &StartPhases::toRegistered},
+        {"  of which to the first status report", &StartPhases::toFirstReport},
+        {"registered to client served", &StartPhases::toServed},
+    };
+    for (const Row &row : rows)
+    {
+        std::printf("  %-38s", row.label);
+        for (const std::vector<StartPhases> &list : found)
+        {
+            Samples values;
+            for (const StartPhases &phases : list)
+                values.push_back(phases.*row.phase);
+            std::printf(" %15.1f (n=%zu)", Median(values), values.size());
+        }
+        std::printf("\n");
+    }
+    std::printf("  (the SCM answers COM at the service's first status report; COM then\n"
+                "   waits one second before it looks for the class object)\n");
+}
+
+// ---- Calls -------------------------------------------------------------------
+
+struct CallFigures
+{
+    double write, refused, inProcess, nullCall;  // medians
+    double writeMean, refusedMean, inProcessMean, nullMean;
+};
 
 // Per-call costs in microseconds. The four kinds take turns call by call,
 // so load from elsewhere on the machine hits them alike; medians keep a
@@ -237,7 +517,7 @@ CallFigures MeasureCalls(IKestor *broker, IKestor *nullObject)
     BSTR path = SysAllocString(L"GPI\\Settings");
     BSTR name = SysAllocString(L"BenchValue");
     BSTR data = SysAllocString(L"benchmark data of moderate length");
-    std::vector<double> write, refused, inProcess, nullCall;
+    Samples write, refused, inProcess, nullCall;
     for (int i = 0; i < kCalls; ++i)
     {
         double t0 = Now();
@@ -269,6 +549,30 @@ CallFigures MeasureCalls(IKestor *broker, IKestor *nullObject)
             Mean(write),   Mean(refused),   Mean(inProcess),   Mean(nullCall)};
 }
 
+CallFigures MeasureCallsOnWarmServers()
+{
+    CallFigures calls = {};
+    IKestor *object = NULL, *nullObject = NULL;
+    if (Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                               reinterpret_cast<void **>(&object)),
+              "activating the broker") &&
+        Check(CoCreateInstance(CLSID_KestorNullServer, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                               reinterpret_cast<void **>(&nullObject)),
+              "activating the do-nothing server"))
+    {
+        calls = MeasureCalls(object, nullObject);
+    }
+    if (object != NULL)
+        object->Release();
+    if (nullObject != NULL)
+        nullObject->Release();
+    WaitForNoProcess(kBrokerServer.exeName);
+    WaitForNoProcess(kNullServer.exeName);
+    return calls;
+}
+
+// ---- Interpreter -------------------------------------------------------------
+
 std::string Script(int keys)
 {
     std::string text = "HKCU\r\n{\r\n  NoRemove Software\r\n  {\r\n    ForceRemove KestorBench\r\n"
@@ -291,7 +595,7 @@ struct ScriptFigures
 ScriptFigures MeasureScript(int keys)
 {
     const std::string script = Script(keys);
-    std::vector<double> reg, unreg;
+    Samples reg, unreg;
     for (int run = 0; run < 3; ++run)
     {
         CRegObject registrar;
@@ -314,9 +618,28 @@ ScriptFigures MeasureScript(int keys)
     return {Median(reg), Median(unreg)};
 }
 
-void Verdict(const char *what, double ratio, double target)
+// ---- Report ------------------------------------------------------------------
+
+// Median and spread of a list of seconds, in milliseconds.
+void PrintMilliseconds(const char *label, const Samples &seconds, const char *note = "")
 {
-    std::printf("  %-46s %6.3f   target <= %.2f   %s\n", what, ratio, target,
+    Samples sorted = seconds;
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted.empty())
+    {
+        std::printf("  %-44s %10s\n", label, "-");
+        return;
+    }
+    std::printf("  %-44s %10.1f   %7.1f .. %7.1f%s\n", label, Median(sorted) * 1e3,
+                sorted.front() * 1e3, sorted.back() * 1e3, note);
+}
+
+void Verdict(const char *what, double numerator, double denominator, double target)
+{
+    if (!(numerator > 0 && denominator > 0))
+        return;
+    double ratio = numerator / denominator;
+    std::printf("  %-52s %6.3f   target <= %.2f   %s\n", what, ratio, target,
                 ratio <= target ? "met" : "MISSED");
 }
 
@@ -330,72 +653,35 @@ int main(int argc, char **argv)
     std::setvbuf(stdout, NULL, _IONBF, 0);
 
     std::printf("Kestor benchmark: setting up (registering the broker, the proxy and the "
-                "do-nothing server)\n");
-    const std::string broker = "\"" + BinPath("ZovKestor.exe") + "\"";
-    DWORD code = RunToEnd(broker + " -RegServer");
-    if (code != 0)
-        std::printf("FAILED: ZovKestor -RegServer ended with 0x%08lX\n",
-                    static_cast<unsigned long>(code));
-    code = RunToEnd("regsvr32.exe /s \"" + BinPath("KestorPr.dll") + "\"");
-    if (code != 0)
-        std::printf("FAILED: regsvr32 KestorPr.dll ended with 0x%08lX\n",
-                    static_cast<unsigned long>(code));
+                "do-nothing servers)\n");
+    const std::string broker = Quoted(BinPath("ZovKestor.exe"));
+    RunOrSay(broker + " -RegServer", "ZovKestor -RegServer");
+    RunOrSay("regsvr32.exe /s " + Quoted(BinPath("KestorPr.dll")), "regsvr32 KestorPr.dll");
     if (!RegisterNullServer())
         std::printf("FAILED: registering the do-nothing server\n");
+    if (!RegisterNullService())
+        std::printf("FAILED: registering the do-nothing service\n");
 
     if (!Check(CoInitializeEx(NULL, COINIT_MULTITHREADED), "CoInitializeEx"))
         return 1;
 
-    // The session's first activation also starts COM's own helpers: keep it
-    // out of the figures.
-    ColdActivation(CLSID_KestorNullServer, "KestorNullServer.exe", false);
-    ColdActivation(CLSID_KestorObj, "ZovKestor.exe", false);
+    // The session's first activation also starts COM's own helpers: the
+    // uncounted first round keeps it out of the figures.
+    const std::vector<const Server *> localPhase = {&kNullServer, &kBrokerServer};
+    std::vector<Samples> coldLocal = ColdActivations(localPhase);
 
-    std::vector<double> coldNull, coldLocal;
-    for (int i = 0; i < kColdRuns; ++i)
-    {
-        coldNull.push_back(ColdActivation(CLSID_KestorNullServer, "KestorNullServer.exe", false));
-        coldLocal.push_back(ColdActivation(CLSID_KestorObj, "ZovKestor.exe", false));
-    }
-
-    CallFigures calls = {};
-    IKestor *object = NULL, *nullObject = NULL;
-    if (Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
-                               reinterpret_cast<void **>(&object)),
-              "activating the broker") &&
-        Check(CoCreateInstance(CLSID_KestorNullServer, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
-                               reinterpret_cast<void **>(&nullObject)),
-              "activating the do-nothing server"))
-    {
-        calls = MeasureCalls(object, nullObject);
-    }
-    if (object != NULL)
-        object->Release();
-    if (nullObject != NULL)
-        nullObject->Release();
-    WaitForNoProcess("ZovKestor.exe");
-    WaitForNoProcess("KestorNullServer.exe");
+    CallFigures calls = MeasureCallsOnWarmServers();
 
     // The same program registered as a service: COM starts it through the SCM.
-    code = RunToEnd(broker + " -Service");
-    if (code != 0)
-        std::printf("FAILED: ZovKestor -Service ended with 0x%08lX\n",
-                    static_cast<unsigned long>(code));
-    StartServiceWhenUnlocked();
-    StopServiceAndWait();
-    ColdActivation(CLSID_KestorObj, "ZovKestor.exe", true);
-    std::vector<double> coldNull2, coldService;
-    for (int i = 0; i < kColdRuns; ++i)
-    {
-        coldNull2.push_back(ColdActivation(CLSID_KestorNullServer, "KestorNullServer.exe", false));
-        coldService.push_back(ColdActivation(CLSID_KestorObj, "ZovKestor.exe", true));
-    }
-    std::vector<double> serviceStart;
-    for (int i = 0; i < 3; ++i)
-    {
-        serviceStart.push_back(ServiceStartToRunning());
-        StopServiceAndWait();
-    }
+    RunOrSay(broker + " -Service", "ZovKestor -Service");
+    StartServiceWhenUnlocked(kBrokerService.serviceName);
+    StopServiceAndWait(kBrokerService.serviceName, kBrokerService.exeName);
+    const std::vector<const Server *> servicePhase = {&kNullServer, &kBrokerService,
+                                                      &kNullService};
+    std::vector<Samples> coldService = ColdActivations(servicePhase);
+    Samples brokerStart = ServiceStartToRunning(kBrokerService);
+    Samples nullStart = ServiceStartToRunning(kNullService);
+    UnregisterNullService();
     RunToEnd(broker + " -UnregServer");
     CoUninitialize();
 
@@ -412,17 +698,21 @@ int main(int argc, char **argv)
                 calls.inProcess, calls.inProcessMean);
     std::printf("  do-nothing server's call (for comparison)    %10.1f %9.1f\n", calls.nullCall,
                 calls.nullMean);
-    std::printf("\nCold activation, median of %d (milliseconds)\n", kColdRuns);
-    std::printf("  do-nothing local server                      %10.1f\n", Median(coldNull) * 1e3);
-    std::printf("  ZovKestor as local server                    %10.1f\n", Median(coldLocal) * 1e3);
-    std::printf("  do-nothing local server (service phase)      %10.1f\n",
-                Median(coldNull2) * 1e3);
-    std::printf("  ZovKestor as service                         %10.1f\n",
-                Median(coldService) * 1e3);
-    std::printf("  ZovKestor service, StartServiceA to RUNNING  %10.1f  (no COM; median of 3)\n",
-                Median(serviceStart) * 1e3);
+
+    std::printf("\nCold activation, %d of each taken in turns (milliseconds)   median   "
+                "min .. max\n",
+                kColdRuns);
+    PrintMilliseconds(kNullServer.label, coldLocal[0]);
+    PrintMilliseconds(kBrokerServer.label, coldLocal[1]);
+    PrintMilliseconds("do-nothing local server (service phase)", coldService[0]);
+    PrintMilliseconds(kBrokerService.label, coldService[1]);
+    PrintMilliseconds(kNullService.label, coldService[2]);
+    PrintMilliseconds("ZovKestor service, StartServiceA to RUNNING", brokerStart, "  (no COM)");
+    PrintMilliseconds("do-nothing service, StartServiceA to RUNNING", nullStart, "  (no COM)");
     std::printf("  (COM under Wine looks for a starting server's class object once a\n"
                 "   second, so activation times fall into whole-second steps)\n");
+    PrintServiceStartPhases({&kBrokerService, &kNullService});
+
     std::printf("\nInterpreter, median of 3 runs (milliseconds)\n");
     std::printf("  %5d keys: register %9.1f   unregister %9.1f\n", keys,
                 small.registerSeconds * 1e3, small.unregisterSeconds * 1e3);
@@ -430,20 +720,17 @@ int main(int argc, char **argv)
                 large.registerSeconds * 1e3, large.unregisterSeconds * 1e3);
 
     std::printf("\nRatios\n");
-    if (calls.refused + calls.inProcess > 0)
-        Verdict("brokered write / (floor + in-process write)",
-                calls.write / (calls.refused + calls.inProcess), 1.15);
-    if (Median(coldNull) > 0)
-        Verdict("cold activation, local server / do-nothing",
-                Median(coldLocal) / Median(coldNull), 1.10);
-    if (Median(coldNull2) > 0)
-        Verdict("cold activation, service / do-nothing",
-                Median(coldService) / Median(coldNull2), 1.10);
-    if (small.registerSeconds > 0)
-        Verdict("interpreter register, 10 N / N", large.registerSeconds / small.registerSeconds,
-                11.0);
-    if (small.unregisterSeconds > 0)
-        Verdict("interpreter unregister, 10 N / N",
-                large.unregisterSeconds / small.unregisterSeconds, 11.0);
+    Verdict("brokered write / (floor + in-process write)", calls.write,
+            calls.refused + calls.inProcess, 1.15);
+    Verdict("cold activation, local server / do-nothing", Median(coldLocal[1]),
+            Median(coldLocal[0]), 1.10);
+    Verdict("cold activation, service / do-nothing local server", Median(coldService[1]),
+            Median(coldService[0]), 1.10);
+    Verdict("cold activation, service / do-nothing service", Median(coldService[1]),
+            Median(coldService[2]), 1.10);
+    Verdict("interpreter register, 10 N / N", large.registerSeconds, small.registerSeconds,
+            11.0);
+    Verdict("interpreter unregister, 10 N / N", large.unregisterSeconds,
+            small.unregisterSeconds, 11.0);
     return 0;
 }

@@ -9,6 +9,8 @@
 # standard error of the session's first process, which the service manager
 # and so every service inherit. That goes to the file whose Unix path the
 # program finds in KESTOR_EVENT_TRACE.
+# KESTOR_SESSION_DEBUG replaces the session's debug channels (default
+# -all,+eventlog); the same file then holds their trace.
 # KESTOR_KEEP_SCRATCH=1 keeps the prefix for a look afterwards.
 set -u
 template=$(cd "$1" && pwd)
@@ -38,6 +40,6 @@ trap finish EXIT
 # "wineboot --init" on top would start a second services.exe, and the two
 # would then answer service requests in turn, each from its own list.
 wineserver -p120 </dev/null >/dev/null 2>&1
-WINEDEBUG=-all,+eventlog wine cmd /c exit </dev/null >/dev/null 2>"$KESTOR_EVENT_TRACE"
+WINEDEBUG=${KESTOR_SESSION_DEBUG:--all,+eventlog} wine cmd /c exit </dev/null >/dev/null 2>"$KESTOR_EVENT_TRACE"
 
 "$here/wine-run.sh" "$scratch" "$@"

@@ -19,4 +19,8 @@ if [ ! -f "$template/system.reg" ]; then
   WINEPREFIX=$template wineserver -w </dev/null >/dev/null 2>&1
 fi
 
+# The service manager and every service it starts trace their start-up with
+# time stamps; the benchmark reads that trace to split a service's cold
+# activation into its phases.
+export KESTOR_SESSION_DEBUG=-all,+timestamp,+pid,+service,+loaddll
 exec cmake/scratch-prefix.sh "$template" "$build/bin/KestorBench.exe" "$@"
