@@ -2,7 +2,10 @@
 // run, in a prefix of its own (it registers the broker, the proxy and the
 // do-nothing server there), and prints each ratio against its target.
 //   KestorBench [N]     N keys for the small interpreter script (default 100)
-// Run through scripts/bench.sh, which builds and makes the throw-away prefix.
+//   KestorBench --client-widths
+//                       in a 64-bit prefix: a 64-bit client's brokered write
+//                       next to a 32-bit client's
+// Run through scripts/bench.sh, which builds and makes the throw-away prefixes.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -10,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -320,10 +324,76 @@ void Verdict(const char *what, double ratio, double target)
                 ratio <= target ? "met" : "MISSED");
 }
 
+// A 64-bit client's brokered write next to a 32-bit client's on one 64-bit
+// system. Both are KestorBenchClient.exe, one of each width, run in turns
+// against one local server that this process keeps up; each reports the
+// median of its calls, and the figure is the median over the runs.
+int MeasureClientWidths()
+{
+    const int kRuns = 5;
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+    {
+        std::printf("FAILED: client widths are compared in a 64-bit prefix only\n");
+        return 1;
+    }
+    char windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
+    // The 64-bit regsvr32, as a 32-bit process names it.
+    const std::string nativeRegsvr32 = "\"" + std::string(windows, length) +
+                                       "\\Sysnative\\regsvr32.exe\" /s ";
+    const std::string broker = "\"" + BinPath("ZovKestor.exe") + "\"";
+    if (RunToEnd(broker + " -RegServer") != 0 ||
+        RunToEnd("regsvr32.exe /s \"" + BinPath("KestorPr.dll") + "\"") != 0 ||
+        RunToEnd(nativeRegsvr32 + "\"" + BinPath("x64\\KestorPr.dll") + "\"") != 0)
+    {
+        std::printf("FAILED: registering the broker and both proxy libraries\n");
+        return 1;
+    }
+    if (!Check(CoInitializeEx(NULL, COINIT_MULTITHREADED), "CoInitializeEx"))
+        return 1;
+    IKestor *held = NULL;
+    if (Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                               reinterpret_cast<void **>(&held)),
+              "activating the broker"))
+    {
+        const std::string clients[2] = {"\"" + BinPath("KestorBenchClient.exe") + "\" ",
+                                        "\"" + BinPath("x64\\KestorBenchClient.exe") + "\" "};
+        std::vector<double> medians[2];
+        for (int run = 0; run < kRuns; ++run)
+        {
+            for (int turn = 0; turn < 2; ++turn)
+            {
+                int width = (run + turn) % 2;  // each goes first in every other run
+                DWORD code = RunToEnd(clients[width] + std::to_string(kCalls));
+                if (code & 0x80000000)
+                    std::printf("FAILED: %s-bit client: 0x%08lX\n", width ? "64" : "32",
+                                static_cast<unsigned long>(code));
+                else
+                    medians[width].push_back(code / 1e3);
+            }
+        }
+        held->Release();
+        const double narrow = Median(medians[0]), wide = Median(medians[1]);
+        std::printf("\nPer call on a 64-bit system, median of %d runs of %d (microseconds)\n",
+                    kRuns, kCalls);
+        std::printf("  brokered write, 32-bit client                %10.1f\n", narrow);
+        std::printf("  brokered write, 64-bit client                %10.1f\n", wide);
+        std::printf("\nRatios\n");
+        if (narrow > 0)
+            Verdict("brokered write, 64-bit client / 32-bit", wide / narrow, 1.10);
+    }
+    CoUninitialize();
+    RunToEnd(broker + " -UnregServer");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--client-widths") == 0)
+        return MeasureClientWidths();
     int keys = argc > 1 ? std::atoi(argv[1]) : 100;
     if (keys <= 0)
         keys = 100;

@@ -3,7 +3,7 @@
 # Its programs land in <build>/bin/x64, as in the install folder:
 #   KestorPr.dll       the proxy/stub library for 64-bit processes
 #   kestor-set.exe     the console client, 64-bit
-#   stress_client.exe  the stress suites' client, for the tests
+#   stress_client.exe, KestorBenchClient.exe   for the tests and the benchmark
 include(ExternalProject)
 
 set(KESTOR_X64_BIN_DIR ${CMAKE_BINARY_DIR}/bin/x64)
@@ -20,4 +20,5 @@ ExternalProject_Add(kestor_x64
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${KESTOR_X64_BIN_DIR}/KestorPr.dll
                    ${KESTOR_X64_BIN_DIR}/kestor-set.exe
-                   ${KESTOR_X64_BIN_DIR}/stress_client.exe)
+                   ${KESTOR_X64_BIN_DIR}/stress_client.exe
+                   ${KESTOR_X64_BIN_DIR}/KestorBenchClient.exe)
