@@ -324,13 +324,56 @@ void Verdict(const char *what, double ratio, double target)
                 ratio <= target ? "met" : "MISSED");
 }
 
+// Runs the 32- and the 64-bit timed client at once, taking turns batch by
+// batch (clients[first] begins), so that load from elsewhere on the machine
+// meets both alike. Their medians per call in microseconds, 0 for a failure.
+void RunClientsInTurns(const std::string clients[2], int calls, int first, double figure[2])
+{
+    const std::string tag = "KestorBenchTurn" + std::to_string(GetCurrentProcessId());
+    const std::string names[2] = {tag + "-32", tag + "-64"};
+    HANDLE turns[2] = {CreateEventA(NULL, FALSE, FALSE, names[0].c_str()),
+                       CreateEventA(NULL, FALSE, FALSE, names[1].c_str())};
+    PROCESS_INFORMATION info[2] = {};
+    for (int width = 0; width < 2; ++width)
+    {
+        std::string line = clients[width] + " " + std::to_string(calls) + " " + names[width] +
+                           " " + names[1 - width];
+        std::vector<char> text(line.begin(), line.end());
+        text.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(NULL, text.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                            &info[width]))
+            info[width].hProcess = info[width].hThread = NULL;
+    }
+    SetEvent(turns[first]);
+    for (int width = 0; width < 2; ++width)
+    {
+        DWORD code = 0xDEAD0001;
+        if (info[width].hProcess != NULL)
+        {
+            if (WaitForSingleObject(info[width].hProcess, 120000) == WAIT_OBJECT_0)
+                GetExitCodeProcess(info[width].hProcess, &code);
+            else
+                TerminateProcess(info[width].hProcess, code);
+            CloseHandle(info[width].hProcess);
+            CloseHandle(info[width].hThread);
+        }
+        figure[width] = code & 0x80000000 ? 0 : code / 1e3;
+        if (figure[width] == 0)
+            std::printf("FAILED: %s-bit client: 0x%08lX\n", width ? "64" : "32",
+                        static_cast<unsigned long>(code));
+    }
+    CloseHandle(turns[0]);
+    CloseHandle(turns[1]);
+}
+
 // A 64-bit client's brokered write next to a 32-bit client's on one 64-bit
-// system. Both are KestorBenchClient.exe, one of each width, run in turns
-// against one local server that this process keeps up; each reports the
-// median of its calls, and the figure is the median over the runs.
+// system: KestorBenchClient.exe of each width against one local server that
+// this process keeps up. The ratio is the median of the runs' ratios.
 int MeasureClientWidths()
 {
-    const int kRuns = 5;
+    const int kRuns = 7;
     BOOL wow64 = FALSE;
     if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
     {
@@ -357,31 +400,28 @@ int MeasureClientWidths()
                                reinterpret_cast<void **>(&held)),
               "activating the broker"))
     {
-        const std::string clients[2] = {"\"" + BinPath("KestorBenchClient.exe") + "\" ",
-                                        "\"" + BinPath("x64\\KestorBenchClient.exe") + "\" "};
-        std::vector<double> medians[2];
+        const std::string clients[2] = {"\"" + BinPath("KestorBenchClient.exe") + "\"",
+                                        "\"" + BinPath("x64\\KestorBenchClient.exe") + "\""};
+        std::vector<double> medians[2], ratios;
         for (int run = 0; run < kRuns; ++run)
         {
-            for (int turn = 0; turn < 2; ++turn)
-            {
-                int width = (run + turn) % 2;  // each goes first in every other run
-                DWORD code = RunToEnd(clients[width] + std::to_string(kCalls));
-                if (code & 0x80000000)
-                    std::printf("FAILED: %s-bit client: 0x%08lX\n", width ? "64" : "32",
-                                static_cast<unsigned long>(code));
-                else
-                    medians[width].push_back(code / 1e3);
-            }
+            double figure[2];
+            RunClientsInTurns(clients, kCalls, run % 2, figure);
+            for (int width = 0; width < 2; ++width)
+                if (figure[width] > 0)
+                    medians[width].push_back(figure[width]);
+            if (figure[0] > 0 && figure[1] > 0)
+                ratios.push_back(figure[1] / figure[0]);
         }
         held->Release();
-        const double narrow = Median(medians[0]), wide = Median(medians[1]);
-        std::printf("\nPer call on a 64-bit system, median of %d runs of %d (microseconds)\n",
+        std::printf("\nPer call on a 64-bit system, median of %d runs of %d, the two clients\n"
+                    "taking turns every 10 calls (microseconds)\n",
                     kRuns, kCalls);
-        std::printf("  brokered write, 32-bit client                %10.1f\n", narrow);
-        std::printf("  brokered write, 64-bit client                %10.1f\n", wide);
+        std::printf("  brokered write, 32-bit client                %10.1f\n", Median(medians[0]));
+        std::printf("  brokered write, 64-bit client                %10.1f\n", Median(medians[1]));
         std::printf("\nRatios\n");
-        if (narrow > 0)
-            Verdict("brokered write, 64-bit client / 32-bit", wide / narrow, 1.10);
+        if (!ratios.empty())
+            Verdict("brokered write, 64-bit client / 32-bit", Median(ratios), 1.10);
     }
     CoUninitialize();
     RunToEnd(broker + " -UnregServer");
