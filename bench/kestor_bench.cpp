@@ -2,7 +2,10 @@
 // run, in a prefix of its own (it registers the broker, the proxy and the
 // do-nothing servers there), and prints each ratio against its target.
 //   KestorBench [N]     N keys for the small interpreter script (default 100)
-// Run through scripts/bench.sh, which builds and makes the throw-away prefix.
+//   KestorBench --client-widths
+//                       in a 64-bit prefix: a 64-bit client's brokered write
+//                       next to a 32-bit client's
+// Run through scripts/bench.sh, which builds and makes the throw-away prefixes.
 // Each measured line has a function of its own; main only orders them.
 #include <windows.h>
 
@@ -11,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -643,10 +647,116 @@ void Verdict(const char *what, double numerator, double denominator, double targ
                 ratio <= target ? "met" : "MISSED");
 }
 
+// Runs the 32- and the 64-bit timed client at once, taking turns batch by
+// batch (clients[first] begins), so that load from elsewhere on the machine
+// meets both alike. Their medians per call in microseconds, 0 for a failure.
+void RunClientsInTurns(const std::string clients[2], int calls, int first, double figure[2])
+{
+    const std::string tag = "KestorBenchTurn" + std::to_string(GetCurrentProcessId());
+    const std::string names[2] = {tag + "-32", tag + "-64"};
+    HANDLE turns[2] = {CreateEventA(NULL, FALSE, FALSE, names[0].c_str()),
+                       CreateEventA(NULL, FALSE, FALSE, names[1].c_str())};
+    PROCESS_INFORMATION info[2] = {};
+    for (int width = 0; width < 2; ++width)
+    {
+        std::string line = clients[width] + " " + std::to_string(calls) + " " + names[width] +
+                           " " + names[1 - width];
+        std::vector<char> text(line.begin(), line.end());
+        text.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(NULL, text.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                            &info[width]))
+            info[width].hProcess = info[width].hThread = NULL;
+    }
+    SetEvent(turns[first]);
+    for (int width = 0; width < 2; ++width)
+    {
+        DWORD code = 0xDEAD0001;
+        if (info[width].hProcess != NULL)
+        {
+            if (WaitForSingleObject(info[width].hProcess, 120000) == WAIT_OBJECT_0)
+                GetExitCodeProcess(info[width].hProcess, &code);
+            else
+                TerminateProcess(info[width].hProcess, code);
+            CloseHandle(info[width].hProcess);
+            CloseHandle(info[width].hThread);
+        }
+        figure[width] = code & 0x80000000 ? 0 : code / 1e3;
+        if (figure[width] == 0)
+            std::printf("FAILED: %s-bit client: 0x%08lX\n", width ? "64" : "32",
+                        static_cast<unsigned long>(code));
+    }
+    CloseHandle(turns[0]);
+    CloseHandle(turns[1]);
+}
+
+// A 64-bit client's brokered write next to a 32-bit client's on one 64-bit
+// system: KestorBenchClient.exe of each width against one local server that
+// this process keeps up. The ratio is the median of the runs' ratios.
+int MeasureClientWidths()
+{
+    const int kRuns = 7;
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+    {
+        std::printf("FAILED: client widths are compared in a 64-bit prefix only\n");
+        return 1;
+    }
+    char windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
+    // The 64-bit regsvr32, as a 32-bit process names it.
+    const std::string nativeRegsvr32 = "\"" + std::string(windows, length) +
+                                       "\\Sysnative\\regsvr32.exe\" /s ";
+    const std::string broker = "\"" + BinPath("ZovKestor.exe") + "\"";
+    if (RunToEnd(broker + " -RegServer") != 0 ||
+        RunToEnd("regsvr32.exe /s \"" + BinPath("KestorPr.dll") + "\"") != 0 ||
+        RunToEnd(nativeRegsvr32 + "\"" + BinPath("x64\\KestorPr.dll") + "\"") != 0)
+    {
+        std::printf("FAILED: registering the broker and both proxy libraries\n");
+        return 1;
+    }
+    if (!Check(CoInitializeEx(NULL, COINIT_MULTITHREADED), "CoInitializeEx"))
+        return 1;
+    IKestor *held = NULL;
+    if (Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                               reinterpret_cast<void **>(&held)),
+              "activating the broker"))
+    {
+        const std::string clients[2] = {"\"" + BinPath("KestorBenchClient.exe") + "\"",
+                                        "\"" + BinPath("x64\\KestorBenchClient.exe") + "\""};
+        std::vector<double> medians[2], ratios;
+        for (int run = 0; run < kRuns; ++run)
+        {
+            double figure[2];
+            RunClientsInTurns(clients, kCalls, run % 2, figure);
+            for (int width = 0; width < 2; ++width)
+                if (figure[width] > 0)
+                    medians[width].push_back(figure[width]);
+            if (figure[0] > 0 && figure[1] > 0)
+                ratios.push_back(figure[1] / figure[0]);
+        }
+        held->Release();
+        std::printf("\nPer call on a 64-bit system, median of %d runs of %d, the two clients\n"
+                    "taking turns every 10 calls (microseconds)\n",
+                    kRuns, kCalls);
+        std::printf("  brokered write, 32-bit client                %10.1f\n", Median(medians[0]));
+        std::printf("  brokered write, 64-bit client                %10.1f\n", Median(medians[1]));
+        std::printf("\nRatios\n");
+        if (!ratios.empty())
+            Verdict("brokered write, 64-bit client / 32-bit", Median(ratios), 1.10);
+    }
+    CoUninitialize();
+    RunToEnd(broker + " -UnregServer");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--client-widths") == 0)
+        return MeasureClientWidths();
     int keys = argc > 1 ? std::atoi(argv[1]) : 100;
     if (keys <= 0)
         keys = 100;

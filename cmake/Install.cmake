@@ -1,6 +1,8 @@
 # The install folder an administrator copies to a Windows machine:
 #   bin/      ZovKestor.exe, ZovKestor.tlb, KestorPr.dll, kestor-set.exe and
 #             install.cmd / uninstall.cmd, which find the others beside them
+#   bin/x64/  KestorPr.dll for 64-bit clients (same name, other width: a
+#             folder of its own keeps the two apart)
 #   include/  kestor_interface.h (C and C++) and ZovKestor.idl, for clients
 # The type library is installed by resources/, which builds it. Each program
 # is guarded so that the project configures while parts are still missing.
@@ -18,3 +20,7 @@ install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/windows/install.cmd
 install(FILES ${CMAKE_SOURCE_DIR}/broker/kestor_interface.h
               ${CMAKE_SOURCE_DIR}/resources/ZovKestor.idl
         DESTINATION include)
+
+if(TARGET kestor_x64)
+  install(FILES ${KESTOR_X64_BIN_DIR}/KestorPr.dll DESTINATION bin/x64)
+endif()

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs one Windows program in a throw-away Wine prefix of its own:
 #   scratch-prefix.sh TEMPLATE PROGRAM [ARGS...]
-# The prefix is a copy of TEMPLATE (a booted prefix) with its own session,
-# so the program may install services, register classes or kill servers
-# without touching anything else. The session is ended and the prefix
+# The prefix is a copy of TEMPLATE (a booted prefix, 32- or 64-bit) with its
+# own session, so the program may install services, register classes or kill
+# servers without touching anything else. The session is ended and the prefix
 # removed afterwards; the exit code is the program's (low byte).
 # The event log cannot be read back inside Wine: its messages appear on the
 # standard error of the session's first process, which the service manager
@@ -19,7 +19,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 scratch=$(mktemp -d "$(dirname "$template")/scratch.XXXXXX")
 cp -a "$template/." "$scratch/"
+# The copy has the template's width, 32- or 64-bit.
 export WINEPREFIX=$scratch WINEARCH=win32
+if grep -qm1 '^#arch=win64' "$scratch/system.reg"; then
+  WINEARCH=win64
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export KESTOR_EVENT_TRACE=$scratch/eventlog.trace

@@ -4,6 +4,9 @@
 #                                  PREFIX-template, which is booted once), then
 #                                  keeps one wineserver and its helpers up
 #   wine-session.sh stop PREFIX    ends the session and flushes the registry
+#   wine-session.sh template DIR [win32|win64]
+#                                  boots a template prefix of that width
+#                                  (default win32) when DIR has none yet
 # Every Wine process started here has its output on /dev/null, so no helper
 # process (services.exe, rpcss.exe, ...) holds a caller's pipe open.
 set -eu
@@ -16,18 +19,27 @@ export WINEDLLOVERRIDES=mscoree,mshtml=
 
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
-case $action in
-start)
-  if [ ! -f "$template/system.reg" ]; then
-    rm -rf "$template"
-    mkdir -p "$(dirname "$template")"
-    WINEPREFIX=$template quiet wine wineboot --init
-    # Wine's service manager gives a starting service 10 s to report in;
-    # under CPU emulation on a loaded machine that is too short for tests.
-    WINEPREFIX=$template quiet wine reg add 'HKLM\System\CurrentControlSet\Control' \
-      /v ServicesPipeTimeout /t REG_SZ /d 60000 /f
-    WINEPREFIX=$template quiet wineserver -w
+# boot_template DIR ARCH
+boot_template() {
+  if [ -f "$1/system.reg" ]; then
+    return
   fi
+  rm -rf "$1"
+  mkdir -p "$(dirname "$1")"
+  WINEARCH=$2 WINEPREFIX=$1 quiet wine wineboot --init
+  # Wine's service manager gives a starting service 10 s to report in;
+  # under CPU emulation on a loaded machine that is too short for tests.
+  WINEARCH=$2 WINEPREFIX=$1 quiet wine reg add 'HKLM\System\CurrentControlSet\Control' \
+    /v ServicesPipeTimeout /t REG_SZ /d 60000 /f
+  WINEARCH=$2 WINEPREFIX=$1 quiet wineserver -w
+}
+
+case $action in
+template)
+  boot_template "$prefix" "${3:-win32}"
+  ;;
+start)
+  boot_template "$template" win32
   export WINEPREFIX=$prefix
   quiet wineserver -k || true
   quiet wineserver -w || true
@@ -47,7 +59,7 @@ stop)
   quiet wineserver -w || true
   ;;
 *)
-  echo "usage: wine-session.sh start|stop PREFIX" >&2
+  echo "usage: wine-session.sh start|stop PREFIX | template DIR [win32|win64]" >&2
   exit 2
   ;;
 esac

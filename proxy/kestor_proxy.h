@@ -24,7 +24,13 @@
 extern "C" {
 #endif
 
-#define KESTOR_PROC_FORMAT_SIZE 55
+/* The x64 procedure header extension adds a 2-byte floating-point mask. */
+#if defined(_WIN64)
+#define KESTOR_PROC_EXTENSION_SIZE 10
+#else
+#define KESTOR_PROC_EXTENSION_SIZE 8
+#endif
+#define KESTOR_PROC_FORMAT_SIZE (47 + KESTOR_PROC_EXTENSION_SIZE)
 #define KESTOR_TYPE_FORMAT_SIZE 39
 
 /* A proxy vtable of IKestor: the stubless header, then four slots. */

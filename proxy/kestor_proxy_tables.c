@@ -4,16 +4,25 @@
  *
  * Method 3 is SetSettingValue(valueType, keyPath, valueName, valueData):
  * one 32-bit enumeration and three BSTRs, all [in], returning an HRESULT.
- * The offsets and sizes are those of the 32-bit x86 call frame, so this
- * file only describes a 32-bit build.
+ * The wire form is the same for 32- and 64-bit processes; what differs is
+ * the call frame the engine reads the arguments from (one stack slot per
+ * argument: 4 bytes on x86, 8 on x64), the size of a BSTR in memory, and
+ * the x64 header extension, which carries a floating-point argument mask.
  */
 #include "proxy/kestor_proxy.h"
 
 #include <string.h>
 
-#if !defined(_M_IX86) && !defined(__i386__)
-#error "The format strings describe the 32-bit x86 stack layout only"
+#if defined(__x86_64__) || defined(_M_X64)
+#define KESTOR_SLOT 0x08
+#elif defined(__i386__) || defined(_M_IX86)
+#define KESTOR_SLOT 0x04
+#else
+#error "The format strings describe the x86 and x64 call frames only"
 #endif
+
+/* The stack offset of argument n, the interface pointer being argument 0. */
+#define KESTOR_ARG(n) ((n) * KESTOR_SLOT)
 
 /* The platform declares the BSTR routines on BSTR pointers; the quadruple
    holds routines on untyped ones. Going through a generic function type
@@ -26,28 +35,31 @@ const unsigned char KestorProcFormat[KESTOR_PROC_FORMAT_SIZE] = {
     0x6C,                   /* Oi flags: object, RPC-flags word, Oi2, new init */
     0x00, 0x00, 0x00, 0x00, /* RPC flags */
     0x03, 0x00,             /* procedure number */
-    0x18, 0x00,             /* stack size: this, 4 arguments, return slot */
+    KESTOR_ARG(6), 0x00,    /* stack size: this, 4 arguments, return slot */
     0x08, 0x00,             /* constant client buffer size */
     0x08, 0x00,             /* constant server buffer size */
     0x46,                   /* Oi2: ClientMustSize, HasReturn, HasExtensions */
     0x05,                   /* parameters: 4 arguments + return value */
     /* 16: extension */
-    0x08,       /* extension size */
+    KESTOR_PROC_EXTENSION_SIZE,
     0x05,       /* HasNewCorrDesc, ServerCorrCheck */
     0x00, 0x00, /* client correlation hint */
     0x03, 0x00, /* server correlation hint: three strings */
     0x00, 0x00, /* notify routine index */
-    /* 24: valueType, [in] FC_ENUM32 at stack offset 4 */
-    0x48, 0x00, 0x04, 0x00, 0x0E, 0x00,
-    /* 30: keyPath, [in] BSTR by value at stack offset 8 */
-    0x8B, 0x00, 0x08, 0x00, 0x1C, 0x00,
-    /* 36: valueName, stack offset 12 */
-    0x8B, 0x00, 0x0C, 0x00, 0x1C, 0x00,
-    /* 42: valueData, stack offset 16 */
-    0x8B, 0x00, 0x10, 0x00, 0x1C, 0x00,
-    /* 48: return value, FC_LONG at stack offset 20 */
-    0x70, 0x00, 0x14, 0x00, 0x08, 0x00,
-    /* 54 */
+#if KESTOR_PROC_EXTENSION_SIZE == 10
+    0x00, 0x00, /* floating-point argument mask: none */
+#endif
+    /* valueType, [in] FC_ENUM32 in the first argument slot */
+    0x48, 0x00, KESTOR_ARG(1), 0x00, 0x0E, 0x00,
+    /* keyPath, [in] BSTR by value */
+    0x8B, 0x00, KESTOR_ARG(2), 0x00, 0x1C, 0x00,
+    /* valueName */
+    0x8B, 0x00, KESTOR_ARG(3), 0x00, 0x1C, 0x00,
+    /* valueData */
+    0x8B, 0x00, KESTOR_ARG(4), 0x00, 0x1C, 0x00,
+    /* return value, FC_LONG */
+    0x70, 0x00, KESTOR_ARG(5), 0x00, 0x08, 0x00,
+    /* end */
     0x00};
 
 const unsigned char KestorTypeFormat[KESTOR_TYPE_FORMAT_SIZE] = {
@@ -68,7 +80,7 @@ const unsigned char KestorTypeFormat[KESTOR_TYPE_FORMAT_SIZE] = {
     /* 28: BSTR */
     0xB4, 0x83, /* FC_USER_MARSHAL, unique-pointer wire type, align 4 */
     0x00, 0x00, /* BstrMarshalRoutines[0] */
-    0x04, 0x00, /* memory size */
+    KESTOR_SLOT, 0x00, /* memory size: a pointer */
     0x00, 0x00, /* wire size: not fixed */
     0xDE, 0xFF, /* wire type -> 2 */
     /* 38 */

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs the benchmark under Wine in a throw-away copy
-# of the booted prefix, printing its figures and ratios:
+# of the booted prefix, printing its figures and ratios, then compares a
+# 64-bit client with a 32-bit one in a copy of the 64-bit prefix:
 #   bash scripts/bench.sh [N]        N keys for the small interpreter script
 # BUILD_DIR picks the build tree (default: build).
 set -euo pipefail
@@ -22,5 +23,12 @@ fi
 # The service manager and every service it starts trace their start-up with
 # time stamps; the benchmark reads that trace to split a service's cold
 # activation into its phases.
-export KESTOR_SESSION_DEBUG=-all,+timestamp,+pid,+service,+loaddll
-exec cmake/scratch-prefix.sh "$template" "$build/bin/KestorBench.exe" "$@"
+KESTOR_SESSION_DEBUG=-all,+timestamp,+pid,+service,+loaddll \
+  cmake/scratch-prefix.sh "$template" "$build/bin/KestorBench.exe" "$@"
+
+template64=$(cd "$build" && pwd)/wineprefix64-template
+if [ ! -f "$template64/system.reg" ]; then
+  echo "booting the 64-bit Wine prefix template (once)"
+fi
+cmake/wine-session.sh template "$template64" win64
+exec cmake/scratch-prefix.sh "$template64" "$build/bin/KestorBench.exe" --client-widths

@@ -30,11 +30,12 @@ show() { "$@" 2>&1 | tr -d '\r' | sed 's/^/   | /'; return "${PIPESTATUS[0]}"; }
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
 step "Installing what is missing" \
-  "The MinGW-w64 cross compiler, 32-bit Wine, CMake, Ninja, GoogleTest."
+  "The MinGW-w64 cross compilers, Wine, CMake, Ninja, GoogleTest."
 bash scripts/install-deps.sh
 
 step "Building ZovKestor.exe, KestorPr.dll and kestor-set.exe into $build/" \
-  "32-bit Windows programs, cross-compiled on Debian."
+  "32-bit Windows programs, cross-compiled on Debian, and x64/KestorPr.dll" \
+  "for 64-bit clients."
 cmake -S . -B "$build" -G Ninja >/dev/null
 cmake --build "$build"
 

@@ -3,6 +3,7 @@
 #include "service_module.h"
 
 #include "broker/kestor_interface.h"
+#include "native_class_link.h"
 #include "registrar/module_file_name.h"
 #include "registry_key.h"
 
@@ -75,11 +76,14 @@ HRESULT CServiceModule::RegisterAsServer(BOOL withTypeLibrary, BOOL asService)
     }
 
     RegDeleteValueA(serverKey, "LocalService");
+    RemoveNativeClassAppId();
     if (asService)
     {
         // The same name as the SCM entry: COM starts the service by it.
         serverKey.SetStringValue(KESTOR_SERVICE_NAME, "LocalService");
         serverKey.SetStringValue("-Service", "ServiceParameters");
+        // 64-bit clients' COM finds the AppID, and so the service, only here.
+        WriteNativeClassAppId();
         InstallService();
     }
 
@@ -94,6 +98,7 @@ HRESULT CServiceModule::UnregisterAsServer()
     if (FAILED(hr))
         return hr;
     ApplyRegistryScript(kAppIdScript, FALSE, NULL);
+    RemoveNativeClassAppId();
     UninstallService();
     UnregisterServerObjects(TRUE, NULL);
     CoUninitialize();

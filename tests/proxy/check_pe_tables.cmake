@@ -1,5 +1,6 @@
-# Checks the export table and the OLEAUT32 imports of KestorPr.dll.
-#   cmake -DDLL=path -DOBJDUMP=objdump -P check_pe_tables.cmake
+# Checks the export table and the OLEAUT32 imports of KestorPr.dll, 32- or
+# 64-bit (FORMAT: pei-i386 or pei-x86-64, the width the file must have).
+#   cmake -DDLL=path -DOBJDUMP=objdump -DFORMAT=pei-i386 -P check_pe_tables.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed: ${rc}")
@@ -11,6 +12,8 @@ macro(expect regex what)
     string(APPEND failures "\n  missing: ${what}")
   endif()
 endmacro()
+
+expect("file format ${FORMAT}\n" "file format ${FORMAT}")
 
 # Export table: module name, base 1, four functions, names by ordinal.
 expect("\nName[ \t]+[0-9a-fA-F]+ KestorProxy\\.DLL\n" "module name KestorProxy.DLL")
@@ -26,8 +29,11 @@ set(imports "${CMAKE_MATCH_1}")
 if(NOT oleaut)
   string(APPEND failures "\n  missing: an import table entry for OLEAUT32.dll")
 endif()
+# objdump prints a 32-bit file's ordinals in decimal, a 64-bit file's in hex.
 foreach(ordinal 283 284 285 286)
-  if(NOT imports MATCHES "[ \t]${ordinal}[ \t]+<none>")
+  math(EXPR hex "${ordinal}" OUTPUT_FORMAT HEXADECIMAL)
+  string(REPLACE "0x" "0*" hex "${hex}")
+  if(NOT imports MATCHES "[ \t](${ordinal}|${hex})[ \t]+<none>")
     string(APPEND failures "\n  missing: OLEAUT32 ordinal ${ordinal} imported without a name")
   endif()
 endforeach()

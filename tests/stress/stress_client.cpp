@@ -13,8 +13,14 @@
 //   stress_client loop PREFIX READY_EVENT SECONDS
 //       activates, writes once, signals READY_EVENT, then writes until a call
 //       fails (exit code: that failure) or SECONDS pass (kExitNeverFailed)
+//   stress_client calls PREFIX
+//       activates and makes a fixed set of refused, odd and large calls,
+//       printing one line "CASE 0xHRESULT" for each; built for 32- and
+//       64-bit clients, whose lists must agree line for line
 #include <windows.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -72,6 +78,102 @@ HRESULT WriteMany(IKestor *broker, const std::wstring &prefix, int count)
         HRESULT hr = WriteOne(broker, stress::ValueName(prefix, i), stress::ValueData(prefix, i));
         if (FAILED(hr))
             return hr;
+    }
+    return S_OK;
+}
+
+// One call of the fixed set; a null text is a null BSTR. The value name is
+// PREFIX-CASE, or a null BSTR with nullName.
+struct Case
+{
+    const char *label;
+    int type;
+    const wchar_t *path;
+    bool nullName;
+    const wchar_t *data;
+};
+
+const wchar_t kSettings[] = L"GPI\\Settings";
+
+const Case kCases[] = {
+    {"type-0", 0, kSettings, false, L"x"},
+    {"type-2", 2, kSettings, false, L"x"},
+    {"type-minus-1", -1, kSettings, false, L"x"},
+    {"type-0x10001", 0x10001, kSettings, false, L"x"},
+    {"type-min", INT_MIN, kSettings, false, L"x"},
+    {"type-max", INT_MAX, kSettings, false, L"x"},
+    {"null-path", 1, NULL, false, L"x"},
+    {"null-name", 1, kSettings, true, L"x"},
+    {"null-data", 1, kSettings, false, NULL},
+    {"path-GPX", 1, L"GPX", false, L"x"},
+    {"path-lower-case", 1, L"gpi\\settings", false, L"x"},
+    {"path-with-root", 1, L"HKEY_CLASSES_ROOT\\GPI\\Settings", false, L"x"},
+    {"path-empty", 1, L"", false, L"x"},
+    {"path-deeper", 1, L"GPI\\Settings\\Audio", false, L"deeper"},
+    {"data-empty", 1, kSettings, false, L""},
+    {"data-plain", 1, kSettings, false, L"plain text"},
+};
+
+BSTR Allocate(const std::wstring &text)
+{
+    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+HRESULT Call(IKestor *broker, int type, BSTR path, BSTR name, BSTR data)
+{
+    return broker->SetSettingValue(static_cast<SettingValueType>(type), path, name, data);
+}
+
+void Report(const char *label, HRESULT hr)
+{
+    std::printf("%s 0x%08lX\n", label, static_cast<unsigned long>(hr));
+}
+
+// Text of every unit value but 0, longer than 64 KiB.
+std::wstring LargeText()
+{
+    std::wstring text(0x8001, L'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<wchar_t>(1 + (i * 7919) % 0xFFFF);
+    return text;
+}
+
+HRESULT MakeCalls(IKestor *broker, const std::wstring &prefix)
+{
+    for (const Case &c : kCases)
+    {
+        BSTR path = c.path ? SysAllocString(c.path) : NULL;
+        BSTR name = c.nullName ? NULL : Allocate(prefix + L"-" + Widen(c.label));
+        BSTR data = c.data ? SysAllocString(c.data) : NULL;
+        Report(c.label, Call(broker, c.type, path, name, data));
+        SysFreeString(path);
+        SysFreeString(name);
+        SysFreeString(data);
+    }
+    // Lengths the table cannot hold: embedded NULs, and strings past 64 KiB.
+    const std::wstring large = LargeText();
+    const std::wstring settings(kSettings);
+    struct Odd
+    {
+        const char *label;
+        std::wstring path, name, data;
+    } odd[] = {
+        {"data-nuls", settings, prefix + L"-data-nuls", std::wstring(L"ab\0cd\0\0e", 8)},
+        {"data-large", settings, prefix + L"-data-large", large},
+        {"name-cut-at-nul", settings, prefix + L"-name-cut" + L'\0' + large, L"cut"},
+        {"path-cut-at-nul", settings + L'\0' + large, prefix + L"-path-cut", L"cut"},
+        {"path-large", settings + std::wstring(large.size(), L'\\'), prefix + L"-path-large",
+         L"long path"},
+        {"path-large-refused", L"GPI\\Settingz" + large, prefix + L"-path-large-refused", L"no"},
+    };
+    for (const Odd &c : odd)
+    {
+        BSTR path = Allocate(c.path), name = Allocate(c.name), data = Allocate(c.data);
+        Report(c.label, path && name && data ? Call(broker, SettingValueString, path, name, data)
+                                             : E_OUTOFMEMORY);
+        SysFreeString(path);
+        SysFreeString(name);
+        SysFreeString(data);
     }
     return S_OK;
 }
@@ -173,6 +275,13 @@ HRESULT Run(int argc, char **argv)
                               stress::ValueData(prefix, i % 100));
             }
         }
+    }
+    else if (mode == "calls" && argc == 3)
+    {
+        hr = CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                              reinterpret_cast<void **>(&broker));
+        if (SUCCEEDED(hr))
+            hr = MakeCalls(broker, Widen(argv[2]));
     }
     else
         return stress::kExitUsage;

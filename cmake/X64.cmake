@@ -1,0 +1,24 @@
+# The 64-bit pieces: this same source tree configured for x86-64 with
+# KESTOR_X64_CLIENT_SIDE, built in <build>/x64 whenever the main build runs.
+# Its programs land in <build>/bin/x64, as in the install folder:
+#   KestorPr.dll       the proxy/stub library for 64-bit processes
+#   kestor-set.exe     the console client, 64-bit
+#   stress_client.exe, KestorBenchClient.exe   for the tests and the benchmark
+include(ExternalProject)
+
+set(KESTOR_X64_BIN_DIR ${CMAKE_BINARY_DIR}/bin/x64)
+ExternalProject_Add(kestor_x64
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  PREFIX ${CMAKE_BINARY_DIR}/x64
+  BINARY_DIR ${CMAKE_BINARY_DIR}/x64
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
+             -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+             -DKESTOR_X64_CLIENT_SIDE=ON
+             -DKESTOR_BIN_DIR=${KESTOR_X64_BIN_DIR}
+  # Its own build files decide what is out of date.
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${KESTOR_X64_BIN_DIR}/KestorPr.dll
+                   ${KESTOR_X64_BIN_DIR}/kestor-set.exe
+                   ${KESTOR_X64_BIN_DIR}/stress_client.exe
+                   ${KESTOR_X64_BIN_DIR}/KestorBenchClient.exe)
