@@ -744,7 +744,7 @@ int MeasureClientWidths()
         std::printf("  brokered write, 64-bit client                %10.1f\n", Median(medians[1]));
         std::printf("\nRatios\n");
         if (!ratios.empty())
-            Verdict("brokered write, 64-bit client / 32-bit", Median(ratios), 1.10);
+            Verdict("brokered write, 64-bit client / 32-bit", Median(ratios), 1.0, 1.10);
     }
     CoUninitialize();
     RunToEnd(broker + " -UnregServer");
