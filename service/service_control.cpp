@@ -10,6 +10,39 @@ namespace {
 SRWLOCK g_reportLock = SRWLOCK_INIT;
 bool g_stopRequested = false;
 
+// The dispatcher returns as soon as the service reports SERVICE_STOPPED, and
+// the process ends with it; the service's thread may still be writing its
+// last log line then. StartHosting waits for that thread to leave the
+// service's main function, for a bounded time.
+SRWLOCK g_serviceMainLock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_serviceMainLeft = CONDITION_VARIABLE_INIT;
+bool g_serviceMainRunning = false;
+const DWORD kServiceMainExitWaitMs = 5000;
+
+void SetServiceMainRunning(bool running)
+{
+    AcquireSRWLockExclusive(&g_serviceMainLock);
+    g_serviceMainRunning = running;
+    ReleaseSRWLockExclusive(&g_serviceMainLock);
+    if (!running)
+        WakeAllConditionVariable(&g_serviceMainLeft);
+}
+
+void WaitForServiceMainToLeave()
+{
+    const DWORD started = GetTickCount();
+    AcquireSRWLockExclusive(&g_serviceMainLock);
+    while (g_serviceMainRunning)
+    {
+        const DWORD waited = GetTickCount() - started;
+        if (waited >= kServiceMainExitWaitMs ||
+            !SleepConditionVariableSRW(&g_serviceMainLeft, &g_serviceMainLock,
+                                       kServiceMainExitWaitMs - waited, 0))
+            break;
+    }
+    ReleaseSRWLockExclusive(&g_serviceMainLock);
+}
+
 }  // namespace
 
 void CServiceModule::StartHosting()
@@ -21,13 +54,17 @@ void CServiceModule::StartHosting()
     // Fails when the SCM did not start this process: serve as a local server.
     if (m_isService && !StartServiceCtrlDispatcherA(table))
         m_isService = FALSE;
-    if (!m_isService)
+    if (m_isService)
+        WaitForServiceMainToLeave();
+    else
         RunServer();
 }
 
 void WINAPI CServiceModule::ServiceMainEntryStatic(DWORD argc, LPSTR *argv)
 {
+    SetServiceMainRunning(true);
     g_serviceModule.ServiceMainEntry(argc, argv);
+    SetServiceMainRunning(false);
 }
 
 void WINAPI CServiceModule::OnServiceControlStatic(DWORD control)
