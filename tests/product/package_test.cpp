@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,11 +99,13 @@ std::string ValueText(const std::string &key, const char *name)
 // The Add/Remove Programs entries named "Kestor", as "publisher|version|NoModify".
 std::vector<std::string> ProgramsEntries()
 {
+    const std::string prefix = std::string(kUninstallKey) + "\\";
     std::vector<std::string> entries;
     for (const auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, kUninstallKey)) {
+        // Only the keys of the products themselves, not their values or subkeys.
         const std::string &path = entry.first;
-        if (path.find("\\:") != std::string::npos || path.size() <= sizeof(kUninstallKey) ||
-            path.find('\\', sizeof(kUninstallKey)) != std::string::npos)
+        if (path.compare(0, prefix.size(), prefix) != 0 ||
+            path.find_first_of("\\:", prefix.size()) != std::string::npos)
             continue;
         if (ValueText(path, "DisplayName") == "Kestor")
             entries.push_back(ValueText(path, "Publisher") + "|" +
@@ -181,21 +184,17 @@ protected:
     {
         ASSERT_EQ(1, ProcessCount("services.exe")) << "the session must run one service manager";
         ASSERT_EQ(0u, ServiceState(kService));
-        s_before = new MachineState(CaptureMachine());
+        s_before = std::make_unique<MachineState>(CaptureMachine());
     }
-    static void TearDownTestSuite()
-    {
-        delete s_before;
-        s_before = nullptr;
-    }
+    static void TearDownTestSuite() { s_before.reset(); }
     void SetUp() override { ASSERT_NE(nullptr, s_before); }
 
     static const MachineState &Before() { return *s_before; }
 
 private:
-    static MachineState *s_before;
+    static std::unique_ptr<MachineState> s_before;
 };
-MachineState *ProductPackage::s_before = nullptr;
+std::unique_ptr<MachineState> ProductPackage::s_before;
 
 TEST_F(ProductPackage, AFailingRegistrationStepTakesBackWhatWasDone)
 {
