@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "scratch_registry.h"
@@ -360,4 +361,58 @@ bool ReadSettingBytes(const std::wstring &name, DWORD *type, std::string *bytes)
         return false;
     bytes->assign(reinterpret_cast<const char *>(data.data()), size);
     return true;
+}
+
+testing::AssertionResult Exited(const char *, const char *, HRESULT expected,
+                                const ProcessResult &run)
+{
+    if (!run.started)
+        return testing::AssertionFailure() << "the program could not be started";
+    if (!run.finished)
+        return testing::AssertionFailure() << "the program did not end in time; output:\n"
+                                           << run.output;
+    if (run.exitCode == static_cast<DWORD>(expected))
+        return testing::AssertionSuccess();
+    // AssertionResult streams each piece on its own, so std::hex would not
+    // carry over to the number.
+    char codes[64];
+    snprintf(codes, sizeof(codes), "exit code 0x%08lX, expected 0x%08lX",
+             static_cast<unsigned long>(run.exitCode), static_cast<unsigned long>(expected));
+    return testing::AssertionFailure() << codes << "; output:\n" << run.output;
+}
+
+namespace {
+
+// Wine creates driver-host services (Winedevice1, ...) as drivers load; they
+// come and go with the session, not with anything the broker does.
+bool IsWineDriverHost(const std::string &text, size_t at)
+{
+    return at <= text.size() && text.compare(at, 10, "Winedevice") == 0;
+}
+
+}  // namespace
+
+MachineState CaptureMachine()
+{
+    MachineState state;
+    state.classes = RegistrySnapshot(HKEY_LOCAL_MACHINE, "Software\\Classes");
+    state.userClasses = RegistrySnapshot(HKEY_CURRENT_USER, "Software\\Classes");
+    const std::string servicesKey = "System\\CurrentControlSet\\Services";
+    for (auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, servicesKey.c_str())) {
+        if (!IsWineDriverHost(entry.first, servicesKey.size() + 1))
+            state.services.insert(entry);
+    }
+    for (const std::string &name : ServiceNames()) {
+        if (!IsWineDriverHost(name, 0))
+            state.serviceNames.insert(name);
+    }
+    return state;
+}
+
+std::string Names(const std::set<std::string> &names)
+{
+    std::string text;
+    for (const std::string &name : names)
+        text += name + " ";
+    return text;
 }

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <set>
 #include <string>
@@ -60,5 +62,27 @@ bool ReadSetting(const char *name, std::string *text);
 // A value under HKEY_CLASSES_ROOT\GPI\Settings named in UTF-16, its type and
 // its bytes as stored; false when it is missing.
 bool ReadSettingBytes(const std::wstring &name, DWORD *type, std::string *bytes);
+
+// Expects a program to have ended by itself with this exit code (all 32
+// bits); a failure shows the code and the program's output.
+testing::AssertionResult Exited(const char *, const char *, HRESULT expected,
+                                const ProcessResult &run);
+#define EXPECT_EXIT_CODE(expected, run) EXPECT_PRED_FORMAT2(Exited, expected, run)
+#define ASSERT_EXIT_CODE(expected, run) ASSERT_PRED_FORMAT2(Exited, expected, run)
+
+// What an installation may change and a removal must put back: the class
+// registry of the machine and the user, the services' registry and the
+// services the Service Control Manager knows, without Wine's driver hosts.
+struct MachineState
+{
+    std::map<std::string, std::string> classes;
+    std::map<std::string, std::string> userClasses;
+    std::map<std::string, std::string> services;
+    std::set<std::string> serviceNames;
+};
+MachineState CaptureMachine();
+
+// The names, one after the other, for comparing two sets in one line.
+std::string Names(const std::set<std::string> &names);
 
 #endif  // KESTOR_TESTS_PRODUCT_PRODUCT_PROCESS_H

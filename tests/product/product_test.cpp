@@ -33,24 +33,6 @@ ProcessResult KestorSet(const std::string &arguments)
     return RunProcess(Bin("kestor-set.exe") + " " + arguments);
 }
 
-testing::AssertionResult Exited(const char *, const char *, HRESULT expected,
-                                const ProcessResult &run)
-{
-    if (!run.started)
-        return testing::AssertionFailure() << "the program could not be started";
-    if (!run.finished)
-        return testing::AssertionFailure() << "the program did not end in time; output:\n"
-                                           << run.output;
-    if (run.exitCode == static_cast<DWORD>(expected))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "exit code 0x" << std::hex << run.exitCode
-                                       << ", expected 0x" << static_cast<DWORD>(expected)
-                                       << "; output:\n"
-                                       << run.output;
-}
-#define EXPECT_EXIT_CODE(expected, run) EXPECT_PRED_FORMAT2(Exited, expected, run)
-#define ASSERT_EXIT_CODE(expected, run) ASSERT_PRED_FORMAT2(Exited, expected, run)
-
 // kestor-set says one line: "ok", or the code in hex and its meaning.
 void ExpectResultLine(const char *expectedStart, const ProcessResult &run)
 {
@@ -237,46 +219,6 @@ TEST(ProductService, KestorSetWritesThroughTheServiceWhichKeepsRunning)
     ASSERT_EXIT_CODE(S_OK, RunProcess(Bin("ZovKestor.exe") + " -UnregServer"));
     EXPECT_EQ(0u, ServiceState(kService));
     EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, KestorSet("KestorProductService late"));
-}
-
-struct MachineState
-{
-    std::map<std::string, std::string> classes;
-    std::map<std::string, std::string> userClasses;
-    std::map<std::string, std::string> services;
-    std::set<std::string> serviceNames;
-};
-
-// Wine creates driver-host services (Winedevice1, ...) as drivers load; they
-// come and go with the session, not with anything the broker does.
-bool IsWineDriverHost(const std::string &text, size_t at)
-{
-    return at <= text.size() && text.compare(at, 10, "Winedevice") == 0;
-}
-
-MachineState CaptureMachine()
-{
-    MachineState state;
-    state.classes = RegistrySnapshot(HKEY_LOCAL_MACHINE, "Software\\Classes");
-    state.userClasses = RegistrySnapshot(HKEY_CURRENT_USER, "Software\\Classes");
-    const std::string servicesKey = "System\\CurrentControlSet\\Services";
-    for (auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, servicesKey.c_str())) {
-        if (!IsWineDriverHost(entry.first, servicesKey.size() + 1))
-            state.services.insert(entry);
-    }
-    for (const std::string &name : ServiceNames()) {
-        if (!IsWineDriverHost(name, 0))
-            state.serviceNames.insert(name);
-    }
-    return state;
-}
-
-std::string Names(const std::set<std::string> &names)
-{
-    std::string text;
-    for (const std::string &name : names)
-        text += name + " ";
-    return text;
 }
 
 TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefore)

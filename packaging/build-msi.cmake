@@ -1,0 +1,80 @@
+# Builds the Windows Installer package of Kestor from kestor.wxs:
+#   cmake -DWIXL=wixl -DMSIBUILD=msibuild -DMSIINFO=msiinfo
+#         -DSOURCE=<kestor.wxs> -DBIN_DIR=<folder with the programs>
+#         -DVERSION=a.b.c.d [-DPLATFORM=x86] -DOUTPUT=<file.msi>
+#         -P build-msi.cmake
+# Also what the package test uses to build packages of other versions or
+# from other files.
+foreach(required WIXL MSIBUILD MSIINFO SOURCE BIN_DIR VERSION OUTPUT)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "build-msi.cmake: ${required} is not set")
+  endif()
+endforeach()
+if(NOT PLATFORM)
+  set(PLATFORM x86)
+endif()
+if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)(\\.[0-9]+)?$")
+  message(FATAL_ERROR "build-msi.cmake: VERSION ${VERSION} is not a.b.c.d")
+endif()
+
+# Windows Installer tells versions apart by their first three fields only, so
+# those (and the platform) make the product code: rebuilding a version gives
+# the same product, which repair and removal by package depend on, and every
+# new version is a new product that replaces the old one (major upgrade).
+set(product_namespace 3E5B7A90-4C1D-4F28-9A6E-B2D81C0F5E47)
+string(UUID product_code NAMESPACE ${product_namespace}
+       NAME "Kestor ${PLATFORM} ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}"
+       TYPE SHA1 UPPER)
+
+get_filename_component(output ${OUTPUT} ABSOLUTE)
+get_filename_component(source ${SOURCE} ABSOLUTE)
+set(partial ${output}.partial)
+file(REMOVE ${partial})
+
+# wixl finds the files relative to its working folder and reports much of
+# what it cannot do (an unknown attribute, a custom action it drops) on
+# standard error only, with exit code 0: any such message fails the build.
+execute_process(
+  COMMAND ${WIXL} --arch ${PLATFORM} -D Version=${VERSION} -D ProductCode=${product_code}
+          -D BinDir=. -D Platform=${PLATFORM} -o ${partial} ${source}
+  WORKING_DIRECTORY ${BIN_DIR}
+  RESULT_VARIABLE result
+  OUTPUT_VARIABLE output_text
+  ERROR_VARIABLE error_text)
+if(NOT result EQUAL 0 OR NOT error_text STREQUAL "")
+  file(REMOVE ${partial})
+  message(FATAL_ERROR "wixl failed (${result}):\n${output_text}${error_text}")
+endif()
+
+# wixl writes Execute="rollback" actions as immediate ones; the source marks
+# them deferred, and here they get the rollback flag. Every action named
+# Undo... is a rollback action.
+set(in_script 1024)
+set(rollback 256)
+execute_process(COMMAND ${MSIINFO} export ${partial} CustomAction
+                RESULT_VARIABLE result OUTPUT_VARIABLE table)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "msiinfo could not read the CustomAction table of ${partial}")
+endif()
+string(REPLACE "\n" ";" rows "${table}")
+set(queries)
+foreach(row IN LISTS rows)
+  if(row MATCHES "^(Undo[A-Za-z0-9_]*)\t([0-9]+)\t")
+    set(action ${CMAKE_MATCH_1})
+    set(type ${CMAKE_MATCH_2})
+    math(EXPR deferred "${type} & ${in_script}")
+    if(deferred EQUAL 0)
+      message(FATAL_ERROR "${action} must be written Execute=\"deferred\" (type ${type})")
+    endif()
+    math(EXPR type "${type} | ${rollback}")
+    list(APPEND queries -q "UPDATE CustomAction SET Type = ${type} WHERE Action = '${action}'")
+  endif()
+endforeach()
+if(queries)
+  execute_process(COMMAND ${MSIBUILD} ${partial} ${queries} RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msibuild could not mark the rollback actions of ${partial}")
+  endif()
+endif()
+
+file(RENAME ${partial} ${output})
