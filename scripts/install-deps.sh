@@ -3,6 +3,13 @@
 # tools and the build tools on Debian 12, generates the Japanese locale the
 # code page 932 tests run Wine in, and makes sure this kernel can run 32-bit
 # Wine. Idempotent; needs root only when something is missing.
+#
+#   install-deps.sh [--dry-run]
+#
+# --dry-run prints what is missing and what would be done ("would: ...") and
+# changes nothing; it needs no root. It looks at the machine through
+# dpkg-query, dpkg and locale as found on PATH, and hands --dry-run on to
+# enable-i386-exec.sh.
 set -Eeuo pipefail
 
 me=install-deps
@@ -11,6 +18,28 @@ fail() {
   exit 1
 }
 trap 'fail "\"$BASH_COMMAND\" failed (exit $?, line $LINENO); fix that and run scripts/install-deps.sh again"' ERR
+
+dry_run=0
+case ${1:-} in
+--dry-run) dry_run=1 ;;
+'') ;;
+*) fail "unknown argument '$1'; usage: $me [--dry-run]" ;;
+esac
+
+say() { echo "$me: $*"; }
+# Runs a command, or in a dry run only says it would.
+act() {
+  if [ $dry_run = 1 ]; then
+    say "would: $*"
+  else
+    "$@"
+  fi
+}
+need_root() {
+  if [ $dry_run = 0 ] && [ "$(id -u)" -ne 0 ]; then
+    fail "$1; run this script as root"
+  fi
+}
 
 packages=(
   g++-mingw-w64-i686-posix
@@ -38,16 +67,14 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    fail "missing ${missing[*]}; run this script as root"
-  fi
-  echo "$me: installing ${missing[*]}"
+  need_root "missing ${missing[*]}"
+  say "installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386 || fail "dpkg --add-architecture i386 failed"
+    act dpkg --add-architecture i386 || fail "dpkg --add-architecture i386 failed"
   fi
-  apt-get update -q || fail "apt-get update failed; check the network and apt's sources"
-  apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+  act apt-get update -q || fail "apt-get update failed; check the network and apt's sources"
+  act apt-get install -y -q --no-install-recommends "${missing[@]}" ||
     fail "apt-get install failed; check the network and apt's sources, then run again"
 fi
 
@@ -55,16 +82,22 @@ fi
 # run in code page 932 (LC_ALL=ja_JP.UTF-8) need that locale to exist.
 # locale-gen rebuilds every locale named in /etc/locale.gen, so it is named
 # there rather than made on the side, where the next locale-gen would drop it.
+locale_gen=${KESTOR_LOCALE_GEN:-/etc/locale.gen}
 if ! grep -qix 'ja_JP\.utf-\?8' <<<"$(locale -a 2>/dev/null || true)"; then
-  if [ "$(id -u)" -ne 0 ]; then
-    fail "the ja_JP.UTF-8 locale is missing; run this script as root"
+  need_root "the ja_JP.UTF-8 locale is missing"
+  say "generating the ja_JP.UTF-8 locale"
+  if ! grep -q '^ja_JP\.UTF-8 UTF-8' "$locale_gen" 2>/dev/null; then
+    if [ $dry_run = 1 ]; then
+      say "would: add 'ja_JP.UTF-8 UTF-8' to $locale_gen"
+    else
+      echo 'ja_JP.UTF-8 UTF-8' >>"$locale_gen" || fail "could not name ja_JP.UTF-8 in $locale_gen"
+    fi
   fi
-  echo "$me: generating the ja_JP.UTF-8 locale"
-  if ! grep -q '^ja_JP\.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-    echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen ||
-      fail "could not name ja_JP.UTF-8 in /etc/locale.gen"
-  fi
-  locale-gen >/dev/null || fail "locale-gen could not generate ja_JP.UTF-8"
+  act locale-gen || fail "locale-gen could not generate ja_JP.UTF-8"
 fi
 
-bash "$(dirname "$0")/enable-i386-exec.sh"
+if [ $dry_run = 1 ]; then
+  bash "$(dirname "$0")/enable-i386-exec.sh" --dry-run
+else
+  bash "$(dirname "$0")/enable-i386-exec.sh"
+fi
