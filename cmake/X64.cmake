@@ -1,12 +1,13 @@
 # The 64-bit pieces: this same source tree configured for x86-64 with
 # KESTOR_X64_CLIENT_SIDE, built in <build>/x64 whenever the main build runs.
-# Its programs land in <build>/bin/x64, as in the install folder:
+# Its programs land in x64/ of the programs' folder (<build>/bin/x64), as in
+# the install folder:
 #   KestorPr.dll       the proxy/stub library for 64-bit processes
 #   kestor-set.exe     the console client, 64-bit
 #   stress_client.exe, KestorBenchClient.exe   for the tests and the benchmark
 include(ExternalProject)
 
-set(KESTOR_X64_BIN_DIR ${CMAKE_BINARY_DIR}/bin/x64)
+set(KESTOR_X64_BIN_DIR ${KESTOR_BIN_DIR}/x64)
 ExternalProject_Add(kestor_x64
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
   PREFIX ${CMAKE_BINARY_DIR}/x64

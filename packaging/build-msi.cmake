@@ -1,7 +1,8 @@
 # Builds the Windows Installer package of Kestor from kestor.wxs:
 #   cmake -DWIXL=wixl -DMSIBUILD=msibuild -DMSIINFO=msiinfo
-#         -DSOURCE=<kestor.wxs> -DBIN_DIR=<folder with the programs>
-#         -DVERSION=a.b.c.d [-DPLATFORM=x86] -DOUTPUT=<file.msi>
+#         -DSOURCE=<kestor.wxs> -DBIN_DIR=<folder with the programs, and
+#         for x64 their x64/KestorPr.dll>
+#         -DVERSION=a.b.c.d [-DPLATFORM=x86|x64] -DOUTPUT=<file.msi>
 #         -P build-msi.cmake
 # Also what the package test uses to build packages of other versions or
 # from other files.
@@ -12,6 +13,8 @@ foreach(required WIXL MSIBUILD MSIINFO SOURCE BIN_DIR VERSION OUTPUT)
 endforeach()
 if(NOT PLATFORM)
   set(PLATFORM x86)
+elseif(NOT PLATFORM MATCHES "^(x86|x64)$")
+  message(FATAL_ERROR "build-msi.cmake: PLATFORM ${PLATFORM} is neither x86 nor x64")
 endif()
 if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)(\\.[0-9]+)?$")
   message(FATAL_ERROR "build-msi.cmake: VERSION ${VERSION} is not a.b.c.d")

@@ -1,13 +1,17 @@
 // The Windows Installer package as an administrator deploys it, under Wine's
-// msiexec: silent install, a client call through the service, repair,
+// msiexec: silent install, client calls through the service, repair,
 // upgrade from an older package, refusal of an older package over a newer
-// one, removal, and an install whose registration step fails. The suite runs
-// in a throw-away Wine prefix of its own; each test leaves the machine as it
+// one and of the other kind of Windows' package, removal, and an install
+// whose registration step fails. The suite runs in a throw-away Wine prefix
+// of its own: a 32-bit one with the x86 package, a 64-bit one with the x64
+// package, which also places and registers the 64-bit proxy/stub library
+// (checked in both registry views there). Each test leaves the machine as it
 // found it. CTest hands over the packages the build made (Windows paths):
 //   KESTOR_MSI         this version's package
 //   KESTOR_MSI_OLDER   the same files as an older version
 //   KESTOR_MSI_BROKEN  this version with a damaged type library, on which
 //                      "ZovKestor.exe -Service" fails
+//   KESTOR_MSI_OTHER   this version's package for the other kind of Windows
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -34,6 +38,32 @@ const char *const kRegistrationKeys[] = {
     "Interface\\" KESTOR_IID_TEXT,   "CLSID\\" KESTOR_IID_TEXT};
 const char *const kInstalledFiles[] = {"ZovKestor.exe", "ZovKestor.tlb", "KestorPr.dll",
                                        "kestor-set.exe"};
+// What the 64-bit proxy/stub library and "ZovKestor.exe -Service" write into
+// the 64-bit view on 64-bit Windows.
+const char kProxyServerKey[] = "CLSID\\" KESTOR_IID_TEXT "\\InprocServer32";
+const char *const kNativeKeys[] = {"Interface\\" KESTOR_IID_TEXT, kProxyServerKey,
+                                   "CLSID\\" KESTOR_CLSID_TEXT};
+
+// This 32-bit driver runs under WOW64 in the 64-bit prefix.
+bool OnWin64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+struct View
+{
+    const char *name;
+    REGSAM flag;
+};
+// The registry views there are: one on 32-bit Windows, two on 64-bit.
+std::vector<View> Views()
+{
+    if (!OnWin64())
+        return {{"registry", 0}};
+    return {{"32-bit view", KEY_WOW64_32KEY}, {"64-bit view", KEY_WOW64_64KEY}};
+}
+const View kNativeView = {"64-bit view", KEY_WOW64_64KEY};
 
 std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
 
@@ -51,7 +81,10 @@ std::string Package(const char *variable)
     return Quoted(path);
 }
 
+// The 32-bit Program Files folder, as this 32-bit program sees it.
 std::string InstallFolder() { return Environment("ProgramFiles") + "\\Kestor\\"; }
+// Where the x64 package puts the 64-bit library.
+std::string NativeInstallFolder() { return Environment("ProgramW6432") + "\\Kestor\\"; }
 
 bool FileExists(const std::string &path)
 {
@@ -59,14 +92,20 @@ bool FileExists(const std::string &path)
 }
 
 // msiexec with the arguments, silent, with a verbose log whose text follows
-// msiexec's own output in the result (failures show it).
-ProcessResult MsiExec(const std::string &arguments, const char *logName)
+// msiexec's own output in the result (failures show it). On 64-bit Windows
+// "msiexec" from this program is the 32-bit one, as from any 32-bit
+// deployment agent; native picks the 64-bit one, what Wine runs from a Unix
+// shell (on Windows both hand the work to the 64-bit installer service).
+ProcessResult MsiExec(const std::string &arguments, const char *logName, bool native = false)
 {
     char folder[MAX_PATH];
     GetTempPathA(sizeof(folder), folder);
     std::string log = std::string(folder) + "kestor-" + logName + ".log";
     DeleteFileA(log.c_str());
-    ProcessResult run = RunProcess("msiexec " + arguments + " /qn /l*v " + Quoted(log));
+    std::string program = "msiexec";
+    if (native && OnWin64())
+        program = Quoted(Environment("SystemRoot") + "\\Sysnative\\msiexec.exe");
+    ProcessResult run = RunProcess(program + " " + arguments + " /qn /l*v " + Quoted(log));
     std::ifstream file(log, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());  // UTF-16 logs
@@ -79,38 +118,78 @@ ProcessResult KestorSet(const std::string &arguments)
     return RunProcess(Quoted(InstallFolder() + "kestor-set.exe") + " " + arguments);
 }
 
+// The package installs no 64-bit client: the build's stands in for one.
+ProcessResult KestorSet64(const std::string &arguments)
+{
+    return RunProcess(Quoted(ProgramFolder() + "x64\\kestor-set.exe") + " " + arguments);
+}
+
 std::string Setting(const char *name)
 {
     std::string text;
     return ReadSetting(name, &text) ? text : std::string("<missing>");
 }
 
-std::string ValueText(const std::string &key, const char *name)
+class OwnedKey
 {
-    DWORD type = 0;
-    std::string bytes;
-    if (!ReadRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), name, &type, &bytes))
-        return "<missing>";
-    if (type == REG_DWORD && bytes.size() == sizeof(DWORD))
-        return std::to_string(*reinterpret_cast<const DWORD *>(bytes.data()));
-    return bytes.c_str();
+public:
+    OwnedKey(HKEY root, const std::string &path, const View &view)
+    {
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view.flag, &m_key) != ERROR_SUCCESS)
+            m_key = nullptr;
+    }
+    ~OwnedKey()
+    {
+        if (m_key != nullptr)
+            RegCloseKey(m_key);
+    }
+    OwnedKey(const OwnedKey &) = delete;
+    OwnedKey &operator=(const OwnedKey &) = delete;
+    HKEY Get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+bool KeyExists(const View &view, const char *path)
+{
+    return OwnedKey(HKEY_CLASSES_ROOT, path, view).Get() != nullptr;
 }
 
-// The Add/Remove Programs entries named "Kestor", as "publisher|version|NoModify".
+std::string ValueText(const View &view, HKEY root, const std::string &path, const char *name)
+{
+    OwnedKey key(root, path, view);
+    char data[MAX_PATH + 1] = "";
+    DWORD type = 0, size = MAX_PATH;
+    if (key.Get() == nullptr ||
+        RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE *>(data),
+                         &size) != ERROR_SUCCESS)
+        return "<missing>";
+    if (type == REG_DWORD && size == sizeof(DWORD))
+        return std::to_string(*reinterpret_cast<const DWORD *>(data));
+    return data;
+}
+
+// The Add/Remove Programs entries named "Kestor" in every view, as
+// "publisher|version|NoModify".
 std::vector<std::string> ProgramsEntries()
 {
     const std::string prefix = std::string(kUninstallKey) + "\\";
     std::vector<std::string> entries;
-    for (const auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, kUninstallKey)) {
-        // Only the keys of the products themselves, not their values or subkeys.
-        const std::string &path = entry.first;
-        if (path.compare(0, prefix.size(), prefix) != 0 ||
-            path.find_first_of("\\:", prefix.size()) != std::string::npos)
-            continue;
-        if (ValueText(path, "DisplayName") == "Kestor")
-            entries.push_back(ValueText(path, "Publisher") + "|" +
-                              ValueText(path, "DisplayVersion") + "|" +
-                              ValueText(path, "NoModify"));
+    for (const View &view : Views()) {
+        for (const auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, kUninstallKey, view.flag)) {
+            // Only the keys of the products themselves, not their values or subkeys.
+            const std::string &path = entry.first;
+            if (path.compare(0, prefix.size(), prefix) != 0 ||
+                path.find_first_of("\\:", prefix.size()) != std::string::npos)
+                continue;
+            auto value = [&](const char *name) {
+                return ValueText(view, HKEY_LOCAL_MACHINE, path, name);
+            };
+            if (value("DisplayName") == "Kestor")
+                entries.push_back(value("Publisher") + "|" + value("DisplayVersion") + "|" +
+                                  value("NoModify"));
+        }
     }
     return entries;
 }
@@ -136,13 +215,24 @@ void ExpectInstalled(const char *version)
         EXPECT_TRUE(FileExists(InstallFolder() + file)) << file;
     for (const char *key : kRegistrationKeys)
         EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    // Each view's proxy/stub class names the library of its own width.
+    EXPECT_EQ(InstallFolder() + "KestorPr.dll",
+              ValueText(Views().front(), HKEY_CLASSES_ROOT, kProxyServerKey, nullptr));
+    if (OnWin64()) {
+        EXPECT_TRUE(FileExists(NativeInstallFolder() + "KestorPr.dll"));
+        for (const char *key : kNativeKeys)
+            EXPECT_TRUE(KeyExists(kNativeView, key)) << key << " in the 64-bit view";
+        EXPECT_EQ(NativeInstallFolder() + "KestorPr.dll",
+                  ValueText(kNativeView, HKEY_CLASSES_ROOT, kProxyServerKey, nullptr));
+    }
     EXPECT_EQ(std::vector<std::string>{ExpectedEntry(version)}, ProgramsEntries());
 }
 
-// A client call starts the service through COM and gets through. The first
-// one of the session waits until the service manager can start services at
-// all (a fresh session holds its start lock for a while), so that the start
-// that counts is COM's.
+// Client calls start the service through COM and get through: on 64-bit
+// Windows a 64-bit client's first, which must start the service too, not a
+// server of its own. The first call of the session waits until the service
+// manager can start services at all (a fresh session holds its start lock
+// for a while), so that the start that counts is COM's.
 void ExpectServedByTheService(const char *value)
 {
     static bool canStartServices = false;
@@ -151,9 +241,15 @@ void ExpectServedByTheService(const char *value)
         ASSERT_TRUE(CycleService(kService, true, &why)) << why;
         canStartServices = true;
     }
+    if (OnWin64()) {
+        EXPECT_EXIT_CODE(S_OK, KestorSet64(std::string("KestorPackage64 ") + value));
+        EXPECT_EQ(value, Setting("KestorPackage64"));
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
+    }
     EXPECT_EXIT_CODE(S_OK, KestorSet(std::string("KestorPackage ") + value));
     EXPECT_EQ(value, Setting("KestorPackage"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
+    EXPECT_EQ(1, ProcessCount("ZovKestor.exe")) << "one service serves every client";
 }
 
 // Nothing of the broker is left but the settings it wrote; without them the
@@ -162,9 +258,14 @@ void ExpectNothingLeft(const MachineState &before)
 {
     EXPECT_EQ(0u, ServiceState(kService));
     EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
-    for (const char *key : kRegistrationKeys)
-        EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    for (const View &view : Views()) {
+        for (const char *key : kRegistrationKeys)
+            EXPECT_FALSE(KeyExists(view, key)) << key << " is left in the " << view.name;
+    }
     EXPECT_FALSE(FileExists(InstallFolder())) << InstallFolder();
+    if (OnWin64()) {
+        EXPECT_FALSE(FileExists(NativeInstallFolder())) << NativeInstallFolder();
+    }
     EXPECT_TRUE(ProgramsEntries().empty());
 
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "GPI");  // the settings, written by the tests
@@ -199,8 +300,9 @@ std::unique_ptr<MachineState> ProductPackage::s_before;
 TEST_F(ProductPackage, AFailingRegistrationStepTakesBackWhatWasDone)
 {
 
-    // regsvr32 succeeds, then "ZovKestor.exe -Service" registers the AppID,
-    // the service and the classes before it fails on the type library.
+    // regsvr32 succeeds (both of them on 64-bit Windows), then
+    // "ZovKestor.exe -Service" registers the AppID, the service and the
+    // classes before it fails on the type library.
     ProcessResult run = MsiExec("/i " + Package("KESTOR_MSI_BROKEN"), "broken");
     ASSERT_TRUE(run.finished) << run.output;
     EXPECT_NE(0u, run.exitCode) << run.output;
@@ -218,9 +320,15 @@ TEST_F(ProductPackage, InstallCallRepairAndRemove)
     ExpectServedByTheService("installed");
 
     // Repair (what "msiexec /fa" asks for; Wine's msiexec cannot take /f)
-    // puts back a lost file and a lost registration, with the service running.
+    // puts back lost files and registrations, with the service running.
     ASSERT_TRUE(DeleteFileA((InstallFolder() + "kestor-set.exe").c_str()));
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, "Interface\\" KESTOR_IID_TEXT));
+    if (OnWin64()) {
+        ASSERT_TRUE(DeleteFileA((NativeInstallFolder() + "KestorPr.dll").c_str()));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegDeleteKeyExA(HKEY_CLASSES_ROOT, kProxyServerKey, KEY_WOW64_64KEY, 0));
+        ASSERT_FALSE(KeyExists(kNativeView, kProxyServerKey));
+    }
     EXPECT_EXIT_CODE(S_OK, MsiExec("/i " + package + " REINSTALL=ALL REINSTALLMODE=a", "repair"));
     ExpectInstalled(KESTOR_PRODUCT_VERSION);
     ExpectServedByTheService("repaired");
@@ -235,27 +343,45 @@ TEST_F(ProductPackage, UpgradeKeepsTheSettingsAndAnOlderPackageIsRefused)
     const std::string older = Package("KESTOR_MSI_OLDER");
     const std::string package = Package("KESTOR_MSI");
 
-    ASSERT_EXIT_CODE(S_OK, MsiExec("/i " + older, "older"));
+    // This time with the 64-bit msiexec on 64-bit Windows.
+    ASSERT_EXIT_CODE(S_OK, MsiExec("/i " + older, "older", true));
     ExpectInstalled(KESTOR_OLDER_VERSION);
     ExpectServedByTheService("kept");
 
     // The newer package removes the older one (with its running service)
     // and takes its place; the settings stay.
-    ASSERT_EXIT_CODE(S_OK, MsiExec("/i " + package, "upgrade"));
+    ASSERT_EXIT_CODE(S_OK, MsiExec("/i " + package, "upgrade", true));
     ExpectInstalled(KESTOR_PRODUCT_VERSION);
     EXPECT_EQ("kept", Setting("KestorPackage"));
     ExpectServedByTheService("upgraded");
 
     // Back to the older one is refused (Wine shows the refusal's message
     // only in a dialog, so only the log's verdict is read here).
-    ProcessResult refused = MsiExec("/i " + older, "downgrade");
+    ProcessResult refused = MsiExec("/i " + older, "downgrade", true);
     EXPECT_EXIT_CODE(static_cast<HRESULT>(ERROR_INSTALL_FAILURE), refused);
     EXPECT_NE(std::string::npos, refused.output.find("WIX_DOWNGRADE_DETECTED = {"))
         << refused.output;
     ExpectInstalled(KESTOR_PRODUCT_VERSION);
     ExpectServedByTheService("again");
 
-    EXPECT_EXIT_CODE(S_OK, MsiExec("/x " + package, "remove"));
+    EXPECT_EXIT_CODE(S_OK, MsiExec("/x " + package, "remove", true));
+    ExpectNothingLeft(Before());
+}
+
+// Each kind of Windows takes its own package only. Windows Installer itself
+// refuses the x64 package on 32-bit Windows; the x86 package refuses 64-bit
+// Windows in its launch conditions, before anything is costed (Wine shows
+// the message, which names the x64 package, only in a dialog).
+TEST_F(ProductPackage, ThePackageForTheOtherKindOfWindowsIsRefused)
+{
+    ProcessResult run = MsiExec("/i " + Package("KESTOR_MSI_OTHER"), "other");
+    if (OnWin64()) {
+        EXPECT_EXIT_CODE(static_cast<HRESULT>(ERROR_INSTALL_FAILURE), run);
+        EXPECT_NE(std::string::npos, run.output.find("LaunchConditions")) << run.output;
+        EXPECT_EQ(std::string::npos, run.output.find("CostInitialize")) << run.output;
+    } else {
+        EXPECT_EXIT_CODE(static_cast<HRESULT>(ERROR_INSTALL_PLATFORM_UNSUPPORTED), run);
+    }
     ExpectNothingLeft(Before());
 }
 

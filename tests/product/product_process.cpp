@@ -74,7 +74,8 @@ std::string Hex(const BYTE *data, DWORD size)
     return text;
 }
 
-void SnapshotKey(HKEY key, const std::string &path, std::map<std::string, std::string> *entries)
+void SnapshotKey(HKEY key, const std::string &path, REGSAM view,
+                 std::map<std::string, std::string> *entries)
 {
     (*entries)[path] = "";
 
@@ -107,11 +108,12 @@ void SnapshotKey(HKEY key, const std::string &path, std::map<std::string, std::s
             continue;
         std::string child(subkey.data(), size);
         OwnedKey childKey;
-        if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, childKey.Place()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ | view, childKey.Place()) !=
+            ERROR_SUCCESS) {
             (*entries)[path + "\\" + child] = "unopenable";
             continue;
         }
-        SnapshotKey(childKey.Get(), path + "\\" + child, entries);
+        SnapshotKey(childKey.Get(), path + "\\" + child, view, entries);
     }
 }
 
@@ -307,12 +309,13 @@ bool CycleService(const char *name, bool stop, std::string *why)
     return true;
 }
 
-std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey)
+std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey,
+                                                    REGSAM view)
 {
     std::map<std::string, std::string> entries;
     OwnedKey key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, key.Place()) == ERROR_SUCCESS)
-        SnapshotKey(key.Get(), subkey, &entries);
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, key.Place()) == ERROR_SUCCESS)
+        SnapshotKey(key.Get(), subkey, view, &entries);
     return entries;
 }
 
@@ -394,11 +397,13 @@ bool IsWineDriverHost(const std::string &text, size_t at)
 
 MachineState CaptureMachine()
 {
+    // 32-bit Windows has one view and ignores the flag.
+    const REGSAM view = KEY_WOW64_64KEY;
     MachineState state;
-    state.classes = RegistrySnapshot(HKEY_LOCAL_MACHINE, "Software\\Classes");
-    state.userClasses = RegistrySnapshot(HKEY_CURRENT_USER, "Software\\Classes");
+    state.classes = RegistrySnapshot(HKEY_LOCAL_MACHINE, "Software\\Classes", view);
+    state.userClasses = RegistrySnapshot(HKEY_CURRENT_USER, "Software\\Classes", view);
     const std::string servicesKey = "System\\CurrentControlSet\\Services";
-    for (auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, servicesKey.c_str())) {
+    for (auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, servicesKey.c_str(), view)) {
         if (!IsWineDriverHost(entry.first, servicesKey.size() + 1))
             state.services.insert(entry);
     }

@@ -48,8 +48,11 @@ bool ProcessRunning(const char *exeName);
 int ProcessCount(const char *exeName);
 
 // Every key and value below root\subkey, as "path" -> "" for keys and
-// "path\\:name" -> "type:bytes" for values, for comparing two moments.
-std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey);
+// "path\\:name" -> "type:bytes" for values, for comparing two moments. view
+// (KEY_WOW64_64KEY or KEY_WOW64_32KEY) picks the registry view on 64-bit
+// Windows; 0 is this process's own.
+std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey,
+                                                    REGSAM view = 0);
 
 // Lines of "+ entry", "- entry" or "~ entry" for what differs; empty when equal.
 std::string SnapshotDifference(const std::map<std::string, std::string> &before,
@@ -73,6 +76,8 @@ testing::AssertionResult Exited(const char *, const char *, HRESULT expected,
 // What an installation may change and a removal must put back: the class
 // registry of the machine and the user, the services' registry and the
 // services the Service Control Manager knows, without Wine's driver hosts.
+// The registry is read in the 64-bit view on 64-bit Windows, where the
+// 32-bit view's classes are the subtree Wow6432Node: both views at once.
 struct MachineState
 {
     std::map<std::string, std::string> classes;
