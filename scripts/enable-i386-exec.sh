@@ -12,36 +12,14 @@
 #   KESTOR_QEMU         the emulator (default /usr/bin/qemu-i386-static)
 #   KESTOR_BINFMT       the binfmt_misc mount (default /proc/sys/fs/binfmt_misc)
 #   KESTOR_APT_SOURCES  apt's source lists (default /etc/apt/sources.list.d)
-set -Eeuo pipefail
-
 me=enable-i386-exec
-fail() {
-  echo "$me: $*" >&2
-  exit 1
-}
-trap 'fail "\"$BASH_COMMAND\" failed (exit $?, line $LINENO); fix that and run scripts/install-deps.sh again"' ERR
-
-dry_run=0
-case ${1:-} in
---dry-run) dry_run=1 ;;
-'') ;;
-*) fail "unknown argument '$1'; usage: $me [--dry-run]" ;;
-esac
+source "$(dirname "$0")/setup-common.sh" "$@"
 
 probe=${KESTOR_I386_PROBE:-/lib/ld-linux.so.2}
 qemu=${KESTOR_QEMU:-/usr/bin/qemu-i386-static}
 binfmt=${KESTOR_BINFMT:-/proc/sys/fs/binfmt_misc}
 backports=${KESTOR_APT_SOURCES:-/etc/apt/sources.list.d}/kestor-bookworm-backports.list
 
-say() { echo "$me: $*"; }
-# Runs a command, or in a dry run only says it would.
-act() {
-  if [ $dry_run = 1 ]; then
-    say "would: $*"
-  else
-    "$@"
-  fi
-}
 # Writes one line to a file (binfmt registrations, apt sources).
 write_line() {
   if [ $dry_run = 1 ]; then

@@ -10,31 +10,9 @@
 # changes nothing; it needs no root. It looks at the machine through
 # dpkg-query, dpkg and locale as found on PATH, and hands --dry-run on to
 # enable-i386-exec.sh.
-set -Eeuo pipefail
-
 me=install-deps
-fail() {
-  echo "$me: $*" >&2
-  exit 1
-}
-trap 'fail "\"$BASH_COMMAND\" failed (exit $?, line $LINENO); fix that and run scripts/install-deps.sh again"' ERR
+source "$(dirname "$0")/setup-common.sh" "$@"
 
-dry_run=0
-case ${1:-} in
---dry-run) dry_run=1 ;;
-'') ;;
-*) fail "unknown argument '$1'; usage: $me [--dry-run]" ;;
-esac
-
-say() { echo "$me: $*"; }
-# Runs a command, or in a dry run only says it would.
-act() {
-  if [ $dry_run = 1 ]; then
-    say "would: $*"
-  else
-    "$@"
-  fi
-}
 need_root() {
   if [ $dry_run = 0 ] && [ "$(id -u)" -ne 0 ]; then
     fail "$1; run this script as root"
@@ -96,8 +74,4 @@ if ! grep -qix 'ja_JP\.utf-\?8' <<<"$(locale -a 2>/dev/null || true)"; then
   act locale-gen || fail "locale-gen could not generate ja_JP.UTF-8"
 fi
 
-if [ $dry_run = 1 ]; then
-  bash "$(dirname "$0")/enable-i386-exec.sh" --dry-run
-else
-  bash "$(dirname "$0")/enable-i386-exec.sh"
-fi
+bash "$(dirname "$0")/enable-i386-exec.sh" "$@"
