@@ -1,6 +1,7 @@
 # The install folder an administrator copies to a Windows machine:
 #   bin/      ZovKestor.exe, ZovKestor.tlb, KestorPr.dll, kestor-set.exe and
-#             install.cmd / uninstall.cmd, which find the others beside them
+#             install.cmd / uninstall.cmd, which find the others beside them,
+#             and kestor-common.cmd, which both call
 #   bin/x64/  KestorPr.dll for 64-bit clients (same name, other width: a
 #             folder of its own keeps the two apart)
 #   include/  kestor_interface.h (C and C++) and ZovKestor.idl, for clients
@@ -15,6 +16,7 @@ endforeach()
 
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/windows/install.cmd
                  ${CMAKE_SOURCE_DIR}/scripts/windows/uninstall.cmd
+                 ${CMAKE_SOURCE_DIR}/scripts/windows/kestor-common.cmd
         DESTINATION bin)
 
 install(FILES ${CMAKE_SOURCE_DIR}/broker/kestor_interface.h

@@ -6,30 +6,29 @@ rem      twin x64\KestorPr.dll, for 64-bit clients;
 rem   2. runs "ZovKestor.exe -Service", which registers the broker's COM
 rem      classes and type library and creates the Windows service ZovKestor
 rem      (automatic start, LocalSystem); COM starts it on first use.
-rem Run it as an administrator. It stops at the first step that fails, with
-rem that step's exit code; uninstall.cmd removes whatever was done so far.
-setlocal
+rem Run it as an administrator. It stops at the first step that fails, names
+rem the step and exits with that step's exit code (2 when a file is missing);
+rem uninstall.cmd removes whatever was done so far.
+rem
+rem The folder may be any, "C:\Program Files (x86)\Kestor\" for one. The
+rem prompt reads a parenthesised block whole, with its %...% expanded, before
+rem it runs any of it, and a ")" in the folder's name would end the block: so
+rem no path is expanded inside parentheses, and the steps are labels. Delayed
+rem expansion stays off, or a "!" in the name would be lost.
+setlocal EnableExtensions DisableDelayedExpansion
 set "KESTOR_DIR=%~dp0"
+pushd "%KESTOR_DIR%"
+call :install
+set "KESTOR_RESULT=%ERRORLEVEL%"
+popd
+exit /b %KESTOR_RESULT%
 
-rem On 64-bit Windows the 64-bit library in x64\ is registered too, with the
-rem 64-bit regsvr32: System32 seen from a 64-bit prompt, Sysnative from a
-rem 32-bit one (where System32 means SysWOW64). The 32-bit library goes to the
-rem 32-bit regsvr32 in SysWOW64, from either prompt.
-set "KESTOR_REGSVR32=regsvr32"
-set "KESTOR_REGSVR64="
-if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "KESTOR_REGSVR64=%SystemRoot%\System32\regsvr32.exe"
-if /i "%PROCESSOR_ARCHITEW6432%"=="AMD64" set "KESTOR_REGSVR64=%SystemRoot%\Sysnative\regsvr32.exe"
-if defined KESTOR_REGSVR64 set "KESTOR_REGSVR32=%SystemRoot%\SysWOW64\regsvr32.exe"
-
-set "KESTOR_FILES=KestorPr.dll ZovKestor.exe ZovKestor.tlb"
-if defined KESTOR_REGSVR64 set "KESTOR_FILES=%KESTOR_FILES% x64\KestorPr.dll"
+:install
 set "KESTOR_MISSING="
-for %%F in (%KESTOR_FILES%) do (
-  if not exist "%KESTOR_DIR%%%F" (
-    echo install: %%F is missing from %KESTOR_DIR% 1>&2
-    set "KESTOR_MISSING=1"
-  )
-)
+for %%F in (kestor-common.cmd KestorPr.dll ZovKestor.exe ZovKestor.tlb) do call :require %%F
+if defined KESTOR_MISSING exit /b 2
+call kestor-common.cmd regsvr32
+if defined KESTOR_REGSVR64 call :require x64\KestorPr.dll
 if defined KESTOR_MISSING exit /b 2
 
 echo install: registering the proxy/stub library KestorPr.dll
@@ -52,14 +51,21 @@ if not "%KESTOR_RESULT%"=="0" goto service_failed
 echo install: done; COM starts the service ZovKestor when a client asks for it
 exit /b 0
 
+:require
+if exist "%KESTOR_DIR%%~1" exit /b 0
+>&2 echo install: %~1 is missing from "%KESTOR_DIR%"
+set "KESTOR_MISSING=1"
+exit /b 0
+
 :proxy_failed
-echo install: regsvr32 could not register KestorPr.dll (exit code %KESTOR_RESULT%) 1>&2
+>&2 echo install: regsvr32 could not register KestorPr.dll (exit code %KESTOR_RESULT%)
 exit /b %KESTOR_RESULT%
 
 :proxy64_failed
-echo install: the 64-bit regsvr32 could not register x64\KestorPr.dll (exit code %KESTOR_RESULT%); run uninstall.cmd to remove what was installed 1>&2
+>&2 echo install: the 64-bit regsvr32 could not register x64\KestorPr.dll (exit code %KESTOR_RESULT%); run uninstall.cmd to remove what was installed
 exit /b %KESTOR_RESULT%
 
 :service_failed
-echo install: "ZovKestor.exe -Service" failed with exit code %KESTOR_RESULT%; run uninstall.cmd to remove what was installed 1>&2
+call kestor-common.cmd hex KESTOR_RESULT
+>&2 echo install: "ZovKestor.exe -Service" failed with exit code %KESTOR_HEX% (%KESTOR_RESULT%); run uninstall.cmd to remove what was installed
 exit /b %KESTOR_RESULT%

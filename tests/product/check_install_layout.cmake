@@ -10,7 +10,7 @@ endif()
 set(expected
     bin/ZovKestor.exe bin/ZovKestor.tlb bin/KestorPr.dll bin/kestor-set.exe
     bin/x64/KestorPr.dll
-    bin/install.cmd bin/uninstall.cmd
+    bin/install.cmd bin/uninstall.cmd bin/kestor-common.cmd
     include/kestor_interface.h include/ZovKestor.idl)
 file(GLOB_RECURSE present RELATIVE ${PREFIX} ${PREFIX}/*)
 list(SORT present)
@@ -31,7 +31,7 @@ endif()
 
 # The scripts must keep their CRLF line ends for cmd (read as bytes: a text
 # read would drop the CRs).
-foreach(script install.cmd uninstall.cmd)
+foreach(script install.cmd uninstall.cmd kestor-common.cmd)
   file(READ ${PREFIX}/bin/${script} hex HEX)
   string(REGEX REPLACE "(..)" "\\1;" bytes "${hex}")
   set(previous "")

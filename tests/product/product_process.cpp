@@ -119,41 +119,62 @@ void SnapshotKey(HKEY key, const std::string &path, REGSAM view,
 
 }  // namespace
 
-ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+StartedProcess::StartedProcess(const std::wstring &commandLine, const std::wstring &folder)
 {
-    ProcessResult result;
-
-    char folder[MAX_PATH];
+    char temp[MAX_PATH];
     char file[MAX_PATH];
-    if (GetTempPathA(sizeof(folder), folder) == 0 ||
-        GetTempFileNameA(folder, "kpo", 0, file) == 0)
-        return result;
+    if (GetTempPathA(sizeof(temp), temp) == 0 || GetTempFileNameA(temp, "kpo", 0, file) == 0)
+        return;
 
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    OwnedHandle output(CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   &inheritable, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                   nullptr));
+    m_output = CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                           nullptr);
     OwnedHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   &inheritable, OPEN_EXISTING, 0, nullptr));
-    if (!output.Valid() || !input.Valid())
-        return result;
+    if (m_output == INVALID_HANDLE_VALUE || !input.Valid())
+        return;
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input.Get();
-    startup.hStdOutput = output.Get();
-    startup.hStdError = output.Get();
+    startup.hStdOutput = m_output;
+    startup.hStdError = m_output;
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        return;
+    CloseHandle(info.hThread);
+    m_process = info.hProcess;
+}
+
+StartedProcess::~StartedProcess()
+{
+    if (m_process != nullptr) {
+        TerminateProcess(m_process, 0xDEAD);
+        WaitForSingleObject(m_process, 10000);
+        CloseHandle(m_process);
+    }
+    if (m_output != INVALID_HANDLE_VALUE)
+        CloseHandle(m_output);
+}
+
+bool StartedProcess::Running() const
+{
+    return m_process != nullptr && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT;
+}
+
+ProcessResult StartedProcess::Finish(DWORD timeoutMs)
+{
+    ProcessResult result;
+    if (m_process == nullptr)
         return result;
-    OwnedHandle process(info.hProcess);
-    OwnedHandle thread(info.hThread);
+    OwnedHandle process(m_process);
+    m_process = nullptr;
     result.started = true;
 
     if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
@@ -164,25 +185,46 @@ ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
     }
     GetExitCodeProcess(process.Get(), &result.exitCode);
 
-    DWORD size = GetFileSize(output.Get(), nullptr);
+    DWORD size = GetFileSize(m_output, nullptr);
     if (size != INVALID_FILE_SIZE && size > 0 &&
-        SetFilePointer(output.Get(), 0, nullptr, FILE_BEGIN) == 0) {
+        SetFilePointer(m_output, 0, nullptr, FILE_BEGIN) == 0) {
         std::vector<char> text(size);
         DWORD read = 0;
-        if (ReadFile(output.Get(), text.data(), size, &read, nullptr))
+        if (ReadFile(m_output, text.data(), size, &read, nullptr))
             result.output.assign(text.data(), read);
     }
     return result;
 }
 
-ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs)
+ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
 {
-    int length = MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, nullptr, 0);
+    return StartedProcess(commandLine, std::wstring()).Finish(timeoutMs);
+}
+
+std::wstring WideFromAnsi(const std::string &text)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     std::vector<wchar_t> wide(length > 0 ? length : 1);
     if (length <= 0 ||
-        MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, wide.data(), length) != length)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length) != length)
+        return std::wstring();
+    return std::wstring(wide.data());
+}
+
+ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs)
+{
+    std::wstring wide = WideFromAnsi(commandLine);
+    if (wide.empty())
         return ProcessResult();
-    return RunProcess(std::wstring(wide.data()), timeoutMs);
+    return RunProcess(wide, timeoutMs);
+}
+
+ProcessResult RunProcessIn(const std::string &folder, const std::string &commandLine)
+{
+    std::wstring wide = WideFromAnsi(commandLine);
+    if (wide.empty())
+        return ProcessResult();
+    return StartedProcess(wide, WideFromAnsi(folder)).Finish();
 }
 
 std::string ProgramFolder()

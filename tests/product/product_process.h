@@ -20,12 +20,35 @@ struct ProcessResult
     std::string output;     // standard output and standard error, interleaved
 };
 
-// Runs the command line as given (CreateProcessW resolves the program) and
-// waits for it. The output goes through a temporary file, not a pipe, so that
-// a server or service the program starts cannot hold the reading end open.
-// The narrow form is the line in the ANSI code page, as CreateProcessA takes it.
+// A program started with the command line as given (CreateProcessW resolves
+// the program) in the folder given, or in this one when it is empty, for a
+// test that acts while the program runs. The output goes through a temporary
+// file, not a pipe, so that a server or service the program starts cannot
+// hold the reading end open. A program never waited for is killed.
+class StartedProcess
+{
+public:
+    StartedProcess(const std::wstring &commandLine, const std::wstring &folder);
+    ~StartedProcess();
+    StartedProcess(const StartedProcess &) = delete;
+    StartedProcess &operator=(const StartedProcess &) = delete;
+
+    bool Running() const;
+    // Waits for the end (killing the program past the time limit) and
+    // collects the exit code and the output; once only.
+    ProcessResult Finish(DWORD timeoutMs = 120000);
+
+private:
+    HANDLE m_output = INVALID_HANDLE_VALUE;
+    HANDLE m_process = nullptr;
+};
+
+// Starts the command line and waits for it. The narrow forms are the line
+// and folder in the ANSI code page, as CreateProcessA takes them.
 ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 120000);
 ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs = 120000);
+ProcessResult RunProcessIn(const std::string &folder, const std::string &commandLine);
+std::wstring WideFromAnsi(const std::string &text);
 
 // Folder of the running test program, with a trailing backslash: the build
 // puts every program, the type library and the scripts there.

@@ -221,23 +221,102 @@ TEST(ProductService, KestorSetWritesThroughTheServiceWhichKeepsRunning)
     EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, KestorSet("KestorProductService late"));
 }
 
+// Copies of the scripts and of some of the files they install, in a folder
+// of its own under the temporary folder that is removed again. The scripts
+// are started from that folder by their bare names: "cmd /c" drops the
+// quotes around a path that holds parentheses, on Windows as under Wine.
+class ScriptLayout
+{
+public:
+    explicit ScriptLayout(const std::string &name)
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof(temp), temp);
+        m_folder = std::string(temp) + name + "\\";
+        CreateDirectoryA(m_folder.c_str(), nullptr);
+    }
+    ~ScriptLayout()
+    {
+        for (const std::string &file : m_files)
+            DeleteFileA((m_folder + file).c_str());
+        RemoveDirectoryA(m_folder.c_str());
+    }
+    ScriptLayout(const ScriptLayout &) = delete;
+    ScriptLayout &operator=(const ScriptLayout &) = delete;
+
+    const std::string &Folder() const { return m_folder; }
+    bool Copy(const char *from, const char *to)
+    {
+        m_files.push_back(to);
+        return CopyFileA((ProgramFolder() + from).c_str(), (m_folder + to).c_str(), FALSE) != 0;
+    }
+    bool Copy(const char *file) { return Copy(file, file); }
+    bool Remove(const char *name) { return DeleteFileA((m_folder + name).c_str()) != 0; }
+    ProcessResult Run(const char *script) const
+    {
+        return RunProcessIn(m_folder, std::string("cmd /c ") + script);
+    }
+
+private:
+    std::string m_folder;
+    std::vector<std::string> m_files;
+};
+
+// A folder whose name holds what the prompt reads as syntax, as "C:\Program
+// Files (x86)\Kestor\" does. A "%" belongs in the list too, but Wine's cmd
+// expands the text of %~dp0 a second time and so loses it before any line
+// of a script could keep it; the check of the scripts' text covers it.
+std::string AwkwardFolderName()
+{
+    return "Kestor (x86) & ^caret! bang " + std::to_string(GetCurrentProcessId());
+}
+
+const char *const kScripts[] = {"install.cmd", "uninstall.cmd", "kestor-common.cmd"};
+
+void ExpectNothingInstalled()
+{
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
+    EXPECT_EQ(0u, ServiceState(kService));
+}
+
+bool Says(const ProcessResult &run, const std::string &text)
+{
+    return run.output.find(text) != std::string::npos;
+}
+
+// The scripts from a folder with an awkward name: complete, they install
+// and remove; with a file missing they name the whole folder and exit with
+// 2 before doing anything.
 TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefore)
 {
     ASSERT_NO_FATAL_FAILURE(AssertOneServiceManager());
     MachineState before = CaptureMachine();
     ASSERT_GT(before.classes.size(), 100u) << "the snapshot of the registry looks empty";
     ASSERT_EQ(0u, before.serviceNames.count(kService));
+    ScriptLayout layout(AwkwardFolderName());
+    for (const char *file : kScripts)
+        ASSERT_TRUE(layout.Copy(file)) << file;
+    for (const char *file : {"KestorPr.dll", "ZovKestor.exe", "ZovKestor.tlb"})
+        ASSERT_TRUE(layout.Copy(file)) << file;
 
-    ProcessResult install = RunProcess("cmd /c " + Bin("install.cmd"));
+    ProcessResult install = layout.Run("install.cmd");
     ASSERT_EXIT_CODE(S_OK, install);
-    EXPECT_NE(std::string::npos, install.output.find("install: done")) << install.output;
+    EXPECT_TRUE(Says(install, "install: done")) << install.output;
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
+    std::string imagePath;
+    DWORD type = 0;
+    EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE,
+                                  "System\\CurrentControlSet\\Services\\ZovKestor", "ImagePath",
+                                  &type, &imagePath));
+    EXPECT_EQ(Quoted(layout.Folder() + "ZovKestor.exe"), imagePath.c_str());
 
     // Installing over an installation is allowed and changes nothing.
-    EXPECT_EXIT_CODE(S_OK, RunProcess("cmd /c " + Bin("install.cmd")));
+    EXPECT_EXIT_CODE(S_OK, layout.Run("install.cmd"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
 
     // Installed means usable: a client gets through, and the service runs
@@ -248,15 +327,33 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
     EXPECT_EQ("yes", Setting("KestorProductInstalled"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
 
-    ProcessResult uninstall = RunProcess("cmd /c " + Bin("uninstall.cmd"));
+    ProcessResult uninstall = layout.Run("uninstall.cmd");
     ASSERT_EXIT_CODE(S_OK, uninstall);
-    EXPECT_NE(std::string::npos, uninstall.output.find("uninstall: done")) << uninstall.output;
+    EXPECT_TRUE(Says(uninstall, "uninstall: done")) << uninstall.output;
     EXPECT_EQ(0u, ServiceState(kService));
     EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
     EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, KestorSet("KestorProductInstalled again"));
 
     // Uninstalling what is not installed succeeds and changes nothing.
-    EXPECT_EXIT_CODE(S_OK, RunProcess("cmd /c " + Bin("uninstall.cmd")));
+    EXPECT_EXIT_CODE(S_OK, layout.Run("uninstall.cmd"));
+
+    // A file missing: the message names the whole folder, nothing is done.
+    const struct
+    {
+        const char *script;
+        const char *missing;
+    } incomplete[] = {{"install.cmd", "ZovKestor.tlb"}, {"uninstall.cmd", "KestorPr.dll"}};
+    for (const auto &run : incomplete) {
+        ASSERT_TRUE(layout.Remove(run.missing));
+        ProcessResult result = layout.Run(run.script);
+        EXPECT_EXIT_CODE(HRESULT(ERROR_FILE_NOT_FOUND), result);
+        EXPECT_TRUE(Says(result, std::string(run.missing) + " is missing from \"" +
+                                     layout.Folder() + "\""))
+            << run.script << ":\n" << result.output;
+        for (const char *step : {"registering", "removing"})
+            EXPECT_FALSE(Says(result, step)) << run.script << ":\n" << result.output;
+        ExpectNothingInstalled();
+    }
 
     // The settings written are data, not installation: they stay. Remove
     // them here, and everything else must be as it was.
@@ -270,63 +367,18 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
     EXPECT_EQ(Names(before.serviceNames), Names(after.serviceNames));
 }
 
-// A copy of install.cmd and some of the files it installs, in a folder of
-// its own that is removed again.
-class PartialLayout
+TEST(ProductInstallScripts, AFailingStepIsNamedWithItsExitCode)
 {
-public:
-    PartialLayout()
-    {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof(temp), temp);
-        m_folder = std::string(temp) + "kestor-layout-" + std::to_string(GetCurrentProcessId()) +
-                   "\\";
-        CreateDirectoryA(m_folder.c_str(), nullptr);
-    }
-    ~PartialLayout()
-    {
-        for (const std::string &file : m_files)
-            DeleteFileA((m_folder + file).c_str());
-        RemoveDirectoryA(m_folder.c_str());
-    }
-    PartialLayout(const PartialLayout &) = delete;
-    PartialLayout &operator=(const PartialLayout &) = delete;
-
-    bool Copy(const char *from, const char *to)
-    {
-        m_files.push_back(to);
-        return CopyFileA((ProgramFolder() + from).c_str(), (m_folder + to).c_str(), FALSE) != 0;
-    }
-    bool Remove(const char *name) { return DeleteFileA((m_folder + name).c_str()) != 0; }
-    ProcessResult Run(const char *script) const
-    {
-        return RunProcess("cmd /c " + Quoted(m_folder + script));
-    }
-
-private:
-    std::string m_folder;
-    std::vector<std::string> m_files;
-};
-
-void ExpectNothingInstalled()
-{
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
-    EXPECT_EQ(0u, ServiceState(kService));
-}
-
-TEST(ProductInstallScripts, InstallStopsWithAFailureAtTheFirstStepThatFails)
-{
-    PartialLayout layout;
-    ASSERT_TRUE(layout.Copy("install.cmd", "install.cmd"));
-    ASSERT_TRUE(layout.Copy("ZovKestor.exe", "ZovKestor.exe"));
-    ASSERT_TRUE(layout.Copy("ZovKestor.tlb", "ZovKestor.tlb"));
+    ScriptLayout layout(AwkwardFolderName());
+    for (const char *file : kScripts)
+        ASSERT_TRUE(layout.Copy(file)) << file;
+    ASSERT_TRUE(layout.Copy("ZovKestor.exe"));
+    ASSERT_TRUE(layout.Copy("ZovKestor.tlb"));
 
     // A missing file is found before anything is registered.
     ProcessResult missing = layout.Run("install.cmd");
-    EXPECT_TRUE(missing.finished);
-    EXPECT_NE(0u, missing.exitCode);
-    EXPECT_NE(std::string::npos, missing.output.find("KestorPr.dll is missing")) << missing.output;
+    EXPECT_EXIT_CODE(HRESULT(ERROR_FILE_NOT_FOUND), missing);
+    EXPECT_TRUE(Says(missing, "KestorPr.dll is missing")) << missing.output;
     ExpectNothingInstalled();
 
     // A proxy library regsvr32 cannot register stops the script before the
@@ -335,19 +387,28 @@ TEST(ProductInstallScripts, InstallStopsWithAFailureAtTheFirstStepThatFails)
     ProcessResult broken = layout.Run("install.cmd");
     EXPECT_TRUE(broken.finished);
     EXPECT_NE(0u, broken.exitCode);
-    EXPECT_NE(std::string::npos, broken.output.find("could not register KestorPr.dll"))
-        << broken.output;
+    EXPECT_TRUE(Says(broken, "could not register KestorPr.dll")) << broken.output;
     ExpectNothingInstalled();
 
-    // uninstall.cmd checks its folder the same way before it does anything.
-    ASSERT_TRUE(layout.Copy("uninstall.cmd", "uninstall.cmd"));
-    ASSERT_TRUE(layout.Remove("ZovKestor.exe"));
+    // A ZovKestor.exe whose -Service and -UnregServer fail (kestor-set, which
+    // takes them for bad arguments): install.cmd names the step and the
+    // HRESULT and exits with it; uninstall.cmd does too, and still removes
+    // the proxy registration, the step after it.
+    const HRESULT badArguments = HRESULT_FROM_WIN32(ERROR_BAD_ARGUMENTS);
+    const std::string code = "exit code 0x800700A0 (-2147024736)";
+    ASSERT_TRUE(layout.Copy("KestorPr.dll"));
+    ASSERT_TRUE(layout.Copy("kestor-set.exe", "ZovKestor.exe"));
+    ProcessResult install = layout.Run("install.cmd");
+    EXPECT_EXIT_CODE(badArguments, install);
+    EXPECT_TRUE(Says(install, "\"ZovKestor.exe -Service\" failed with " + code)) << install.output;
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
     ProcessResult uninstall = layout.Run("uninstall.cmd");
-    EXPECT_TRUE(uninstall.finished);
-    EXPECT_NE(0u, uninstall.exitCode);
-    EXPECT_NE(std::string::npos, uninstall.output.find("ZovKestor.exe is missing"))
+    EXPECT_EXIT_CODE(badArguments, uninstall);
+    EXPECT_TRUE(Says(uninstall, "\"ZovKestor.exe -UnregServer\" failed with " + code))
         << uninstall.output;
-    EXPECT_EQ(std::string::npos, uninstall.output.find("removing")) << uninstall.output;
+    EXPECT_TRUE(Says(uninstall, "unregistering the proxy/stub library")) << uninstall.output;
+    EXPECT_FALSE(Says(uninstall, "uninstall: done")) << uninstall.output;
+    ExpectNothingInstalled();
 }
 
 }  // namespace

@@ -1,0 +1,39 @@
+@echo off
+rem What install.cmd and uninstall.cmd share. They call it by its bare name
+rem from this folder (call expands its line a second time, so a path there
+rem would lose any % it holds):
+rem   kestor-common.cmd regsvr32  sets KESTOR_REGSVR32 to the regsvr32 for the
+rem                               32-bit KestorPr.dll and, on 64-bit Windows
+rem                               only, KESTOR_REGSVR64 to the one for
+rem                               x64\KestorPr.dll
+rem   kestor-common.cmd hex NAME  sets KESTOR_HEX to the number in the
+rem                               variable NAME as 0xXXXXXXXX, the form in
+rem                               which an HRESULT exit code is looked up
+goto %~1
+
+:regsvr32
+rem The 64-bit regsvr32 is System32's seen from a 64-bit prompt and
+rem Sysnative's from a 32-bit one (where System32 means SysWOW64). The 32-bit
+rem library goes to the 32-bit regsvr32 in SysWOW64, from either prompt.
+set "KESTOR_REGSVR32=regsvr32"
+set "KESTOR_REGSVR64="
+if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "KESTOR_REGSVR64=%SystemRoot%\System32\regsvr32.exe"
+if /i "%PROCESSOR_ARCHITEW6432%"=="AMD64" set "KESTOR_REGSVR64=%SystemRoot%\Sysnative\regsvr32.exe"
+if defined KESTOR_REGSVR64 set "KESTOR_REGSVR32=%SystemRoot%\SysWOW64\regsvr32.exe"
+exit /b 0
+
+:hex
+set "KESTOR_HEX="
+set /a "KESTOR_HEX_REST=%~2"
+for /l %%I in (1,1,8) do call :hex_digit
+set "KESTOR_HEX=0x%KESTOR_HEX%"
+set "KESTOR_HEX_REST="
+set "KESTOR_HEX_DIGIT="
+exit /b 0
+
+:hex_digit
+rem The lowest four bits pick the digit, counted from 1 by "tokens".
+set /a "KESTOR_HEX_DIGIT=KESTOR_HEX_REST & 15, KESTOR_HEX_REST >>= 4"
+set /a "KESTOR_HEX_DIGIT+=1"
+for /f "tokens=%KESTOR_HEX_DIGIT%" %%D in ("0 1 2 3 4 5 6 7 8 9 A B C D E F") do set "KESTOR_HEX=%%D%KESTOR_HEX%"
+exit /b 0
