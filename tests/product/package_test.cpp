@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -96,7 +97,9 @@ bool FileExists(const std::string &path)
 // "msiexec" from this program is the 32-bit one, as from any 32-bit
 // deployment agent; native picks the 64-bit one, what Wine runs from a Unix
 // shell (on Windows both hand the work to the 64-bit installer service).
-ProcessResult MsiExec(const std::string &arguments, const char *logName, bool native = false)
+// meanwhile, when given, acts while msiexec runs.
+ProcessResult MsiExec(const std::string &arguments, const char *logName, bool native = false,
+                      const std::function<void(const StartedProcess &)> &meanwhile = nullptr)
 {
     char folder[MAX_PATH];
     GetTempPathA(sizeof(folder), folder);
@@ -105,7 +108,11 @@ ProcessResult MsiExec(const std::string &arguments, const char *logName, bool na
     std::string program = "msiexec";
     if (native && OnWin64())
         program = Quoted(Environment("SystemRoot") + "\\Sysnative\\msiexec.exe");
-    ProcessResult run = RunProcess(program + " " + arguments + " /qn /l*v " + Quoted(log));
+    StartedProcess msiexec(WideFromAnsi(program + " " + arguments + " /qn /l*v " + Quoted(log)),
+                           std::wstring());
+    if (meanwhile)
+        meanwhile(msiexec);
+    ProcessResult run = msiexec.Finish();
     std::ifstream file(log, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());  // UTF-16 logs
@@ -277,6 +284,59 @@ void ExpectNothingLeft(const MachineState &before)
     EXPECT_EQ(Names(expected.serviceNames), Names(after.serviceNames));
 }
 
+// A handle to the service held by a process other than the installer's, as
+// the Services console or a monitoring agent keeps one. While it is open,
+// deleting the service only marks the entry, which goes when it closes.
+class ServiceHolder
+{
+public:
+    ServiceHolder()
+        : m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)),
+          m_service(m_manager == nullptr
+                        ? nullptr
+                        : OpenServiceA(m_manager, kService,
+                                       SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG))
+    {
+    }
+    ~ServiceHolder() { Release(); }
+    ServiceHolder(const ServiceHolder &) = delete;
+    ServiceHolder &operator=(const ServiceHolder &) = delete;
+
+    bool Holds() const { return m_service != nullptr; }
+    // A change that changes nothing is refused once the entry is deleted.
+    bool EntryMarkedForDeletion() const
+    {
+        return m_service != nullptr &&
+               !ChangeServiceConfigA(m_service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr) &&
+               GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    }
+    void Release()
+    {
+        for (SC_HANDLE *handle : {&m_service, &m_manager}) {
+            if (*handle != nullptr)
+                CloseServiceHandle(*handle);
+            *handle = nullptr;
+        }
+    }
+
+private:
+    SC_HANDLE m_manager;
+    SC_HANDLE m_service;
+};
+
+// Waits while msiexec runs until the condition holds; whether it did.
+bool WaitWhileRunning(const StartedProcess &msiexec, const std::function<bool()> &condition)
+{
+    while (msiexec.Running()) {
+        if (condition())
+            return true;
+        Sleep(100);
+    }
+    return condition();
+}
+
 // The machine before the first package test; every test leaves it so.
 class ProductPackage : public testing::Test
 {
@@ -365,6 +425,87 @@ TEST_F(ProductPackage, UpgradeKeepsTheSettingsAndAnOlderPackageIsRefused)
     ExpectServedByTheService("again");
 
     EXPECT_EXIT_CODE(S_OK, MsiExec("/x " + package, "remove", true));
+    ExpectNothingLeft(Before());
+}
+
+// Repairs and a removal while another process holds a handle to the
+// service, and repairs that fail. The width of Windows makes no difference
+// to any of it: the 32-bit run only.
+TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrTheRepairFails)
+{
+    if (OnWin64())
+        GTEST_SKIP() << "run with the 32-bit package only";
+    const std::string package = Package("KESTOR_MSI");
+    const std::string repair = " REINSTALL=ALL REINSTALLMODE=vamus";
+    ASSERT_EXIT_CODE(S_OK, MsiExec("/i " + package, "held-install"));
+    ExpectServedByTheService("installed");
+
+    // The repair's "ZovKestor.exe -Service" deletes the running service's
+    // entry, which stays while the handle is open, and waits for it to go
+    // before it creates the new one. The handle closes a few seconds in.
+    {
+        ServiceHolder holder;
+        ASSERT_TRUE(holder.Holds());
+        bool marked = false;
+        ProcessResult run =
+            MsiExec("/i " + package + repair, "held-repair", false, [&](const StartedProcess &msiexec) {
+                marked = WaitWhileRunning(msiexec, [&] { return holder.EntryMarkedForDeletion(); });
+                Sleep(3000);
+                holder.Release();
+            });
+        EXPECT_TRUE(marked) << "the repair did not delete the service entry";
+        EXPECT_EXIT_CODE(S_OK, run);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService))
+            << "the repair left no service entry once the handle had closed";
+        ExpectInstalled(KESTOR_PRODUCT_VERSION);
+        ExpectServedByTheService("repaired-while-held");
+    }
+
+    // A repair whose "-Service" fails (this version with a damaged type
+    // library) is rolled back. On Windows the rollback puts back the files
+    // it replaced and then registers the broker again from them; Wine's
+    // installer keeps the damaged type library, so only the call shows here.
+    ProcessResult damaged = MsiExec("/i " + Package("KESTOR_MSI_BROKEN") + repair, "damaged-repair");
+    EXPECT_TRUE(damaged.finished);
+    EXPECT_NE(0u, damaged.exitCode) << damaged.output;
+    ExpectServedByTheService("failed-repair");
+
+    // A handle held past the time "-Service" waits: it gives up without a
+    // service entry and without "LocalService", the repair fails, and its
+    // rollback registers the broker again, this time after the handle has
+    // closed. Without that rollback the entry would just go with the handle.
+    {
+        const std::string appId = "AppID\\" KESTOR_APPID_TEXT;
+        ServiceHolder holder;
+        ASSERT_TRUE(holder.Holds());
+        bool gaveUp = false;
+        ProcessResult run =
+            MsiExec("/i " + package + repair, "held-too-long", false, [&](const StartedProcess &msiexec) {
+                gaveUp = WaitWhileRunning(msiexec, [&] {
+                    return ValueText(Views().front(), HKEY_CLASSES_ROOT, appId, "LocalService") ==
+                           "<missing>";
+                });
+                holder.Release();
+            });
+        EXPECT_TRUE(gaveUp) << "-Service did not give up on the held entry";
+        EXPECT_TRUE(run.finished);
+        EXPECT_NE(0u, run.exitCode) << run.output;
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService))
+            << "the rollback did not register the service again";
+        ExpectInstalled(KESTOR_PRODUCT_VERSION);
+        ExpectServedByTheService("rolled-back-repair");
+    }
+
+    // Removal counts an entry that is only marked as removed: it goes when
+    // the handle closes.
+    {
+        ServiceHolder holder;
+        ASSERT_TRUE(holder.Holds());
+        EXPECT_EXIT_CODE(S_OK, MsiExec("/x " + package, "held-remove"));
+        EXPECT_TRUE(holder.EntryMarkedForDeletion());
+        holder.Release();
+        EXPECT_EQ(0u, ServiceState(kService));
+    }
     ExpectNothingLeft(Before());
 }
 
