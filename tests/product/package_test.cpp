@@ -13,6 +13,9 @@
 //                      "ZovKestor.exe -Service" fails
 //   KESTOR_MSI_OTHER   this version's package for the other kind of Windows
 #include <windows.h>
+#include <msi.h>
+#include <msidefs.h>
+#include <msiquery.h>
 
 #include <gtest/gtest.h>
 
@@ -429,9 +432,9 @@ TEST_F(ProductPackage, UpgradeKeepsTheSettingsAndAnOlderPackageIsRefused)
 }
 
 // Repairs and a removal while another process holds a handle to the
-// service, and repairs that fail. The width of Windows makes no difference
-// to any of it: the 32-bit run only.
-TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrTheRepairFails)
+// service, and a repair and a removal that fail. The width of Windows makes
+// no difference to any of it: the 32-bit run only.
+TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrAStepFails)
 {
     if (OnWin64())
         GTEST_SKIP() << "run with the 32-bit package only";
@@ -440,6 +443,18 @@ TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrTheRepairFails)
     ASSERT_EXIT_CODE(S_OK, MsiExec("/i " + package, "held-install"));
     ExpectServedByTheService("installed");
 
+    // A repair whose "-Service" fails (this version with a damaged type
+    // library) leaves the broker serving. Wine's installer runs no rollback
+    // in a repair, and keeps the damaged file: what serves here is what the
+    // failed step registered before the type library. On Windows the
+    // rollback puts the files back and registers again from them (see the
+    // test below); here the next repair puts back the type library.
+    ProcessResult damaged =
+        MsiExec("/i " + Package("KESTOR_MSI_BROKEN") + repair, "damaged-repair");
+    EXPECT_TRUE(damaged.finished);
+    EXPECT_NE(0u, damaged.exitCode) << damaged.output;
+    ExpectServedByTheService("failed-repair");
+
     // The repair's "ZovKestor.exe -Service" deletes the running service's
     // entry, which stays while the handle is open, and waits for it to go
     // before it creates the new one. The handle closes a few seconds in.
@@ -447,12 +462,13 @@ TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrTheRepairFails)
         ServiceHolder holder;
         ASSERT_TRUE(holder.Holds());
         bool marked = false;
+        auto releaseSoonAfterDeletion = [&](const StartedProcess &msiexec) {
+            marked = WaitWhileRunning(msiexec, [&] { return holder.EntryMarkedForDeletion(); });
+            Sleep(3000);
+            holder.Release();
+        };
         ProcessResult run =
-            MsiExec("/i " + package + repair, "held-repair", false, [&](const StartedProcess &msiexec) {
-                marked = WaitWhileRunning(msiexec, [&] { return holder.EntryMarkedForDeletion(); });
-                Sleep(3000);
-                holder.Release();
-            });
+            MsiExec("/i " + package + repair, "held-repair", false, releaseSoonAfterDeletion);
         EXPECT_TRUE(marked) << "the repair did not delete the service entry";
         EXPECT_EXIT_CODE(S_OK, run);
         EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService))
@@ -461,40 +477,19 @@ TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrTheRepairFails)
         ExpectServedByTheService("repaired-while-held");
     }
 
-    // A repair whose "-Service" fails (this version with a damaged type
-    // library) is rolled back. On Windows the rollback puts back the files
-    // it replaced and then registers the broker again from them; Wine's
-    // installer keeps the damaged type library, so only the call shows here.
-    ProcessResult damaged = MsiExec("/i " + Package("KESTOR_MSI_BROKEN") + repair, "damaged-repair");
-    EXPECT_TRUE(damaged.finished);
-    EXPECT_NE(0u, damaged.exitCode) << damaged.output;
-    ExpectServedByTheService("failed-repair");
-
-    // A handle held past the time "-Service" waits: it gives up without a
-    // service entry and without "LocalService", the repair fails, and its
-    // rollback registers the broker again, this time after the handle has
-    // closed. Without that rollback the entry would just go with the handle.
-    {
-        const std::string appId = "AppID\\" KESTOR_APPID_TEXT;
-        ServiceHolder holder;
-        ASSERT_TRUE(holder.Holds());
-        bool gaveUp = false;
-        ProcessResult run =
-            MsiExec("/i " + package + repair, "held-too-long", false, [&](const StartedProcess &msiexec) {
-                gaveUp = WaitWhileRunning(msiexec, [&] {
-                    return ValueText(Views().front(), HKEY_CLASSES_ROOT, appId, "LocalService") ==
-                           "<missing>";
-                });
-                holder.Release();
-            });
-        EXPECT_TRUE(gaveUp) << "-Service did not give up on the held entry";
-        EXPECT_TRUE(run.finished);
-        EXPECT_NE(0u, run.exitCode) << run.output;
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService))
-            << "the rollback did not register the service again";
-        ExpectInstalled(KESTOR_PRODUCT_VERSION);
-        ExpectServedByTheService("rolled-back-repair");
-    }
+    // A removal whose "-UnregServer" fails (the installed program replaced
+    // by one that takes the option for bad arguments) fails as a whole and
+    // leaves Kestor installed.
+    std::string why;
+    ASSERT_TRUE(CycleService(kService, true, &why)) << why;
+    const std::string broker = InstallFolder() + "ZovKestor.exe";
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "kestor-set.exe").c_str(), broker.c_str(), FALSE));
+    ProcessResult failedRemoval = MsiExec("/x " + package, "failed-remove");
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "ZovKestor.exe").c_str(), broker.c_str(), FALSE));
+    EXPECT_TRUE(failedRemoval.finished);
+    EXPECT_NE(0u, failedRemoval.exitCode) << failedRemoval.output;
+    ExpectInstalled(KESTOR_PRODUCT_VERSION);
+    ExpectServedByTheService("removal-failed");
 
     // Removal counts an entry that is only marked as removed: it goes when
     // the handle closes.
@@ -507,6 +502,127 @@ TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrTheRepairFails)
         EXPECT_EQ(0u, ServiceState(kService));
     }
     ExpectNothingLeft(Before());
+}
+
+class OwnedMsiHandle
+{
+public:
+    OwnedMsiHandle() = default;
+    ~OwnedMsiHandle()
+    {
+        if (m_handle != 0)
+            MsiCloseHandle(m_handle);
+    }
+    OwnedMsiHandle(const OwnedMsiHandle &) = delete;
+    OwnedMsiHandle &operator=(const OwnedMsiHandle &) = delete;
+    MSIHANDLE *Place() { return &m_handle; }
+    MSIHANDLE Get() const { return m_handle; }
+
+private:
+    MSIHANDLE m_handle = 0;
+};
+
+std::string RecordText(MSIHANDLE record, UINT field)
+{
+    char text[1024];
+    DWORD size = sizeof(text);
+    return MsiRecordGetStringA(record, field, text, &size) == ERROR_SUCCESS
+               ? std::string(text, size)
+               : std::string();
+}
+
+// One step of the execute sequence with its custom action, if it is one.
+struct SequenceStep
+{
+    std::string action;
+    int sequence = 0;
+    int type = 0;
+    std::string source;
+    std::string target;
+};
+
+// The steps of the execute sequence whose conditions hold in the session,
+// in their order.
+std::vector<SequenceStep> StepsToRun(MSIHANDLE session)
+{
+    std::vector<SequenceStep> steps;
+    OwnedMsiHandle database, sequence, customAction;
+    *database.Place() = MsiGetActiveDatabase(session);
+    if (MsiDatabaseOpenViewA(database.Get(),
+                             "SELECT `Action`, `Condition`, `Sequence` FROM "
+                             "`InstallExecuteSequence` ORDER BY `Sequence`",
+                             sequence.Place()) != ERROR_SUCCESS ||
+        MsiViewExecute(sequence.Get(), 0) != ERROR_SUCCESS ||
+        MsiDatabaseOpenViewA(database.Get(),
+                             "SELECT `Type`, `Source`, `Target` FROM `CustomAction` "
+                             "WHERE `Action` = ?",
+                             customAction.Place()) != ERROR_SUCCESS)
+        return steps;
+    for (;;) {
+        OwnedMsiHandle row;
+        if (MsiViewFetch(sequence.Get(), row.Place()) != ERROR_SUCCESS)
+            break;
+        std::string condition = RecordText(row.Get(), 2);
+        if (!condition.empty() &&
+            MsiEvaluateConditionA(session, condition.c_str()) != MSICONDITION_TRUE)
+            continue;
+        SequenceStep step;
+        step.action = RecordText(row.Get(), 1);
+        step.sequence = MsiRecordGetInteger(row.Get(), 3);
+        OwnedMsiHandle name, custom;
+        *name.Place() = MsiCreateRecord(1);
+        MsiRecordSetStringA(name.Get(), 1, step.action.c_str());
+        if (MsiViewExecute(customAction.Get(), name.Get()) == ERROR_SUCCESS &&
+            MsiViewFetch(customAction.Get(), custom.Place()) == ERROR_SUCCESS) {
+            step.type = MsiRecordGetInteger(custom.Get(), 1);
+            step.source = RecordText(custom.Get(), 2);
+            step.target = RecordText(custom.Get(), 3);
+        }
+        MsiViewClose(customAction.Get());
+        steps.push_back(step);
+    }
+    return steps;
+}
+
+// Wine's installer runs no rollback at all in a repair (it skips the
+// rollback script whenever REINSTALL is set), so what Windows does when a
+// repair fails is read from the package, in sessions set up as Windows
+// Installer sets up a repair and a first installation. A failed repair must
+// register the broker again: a rollback step runs "ZovKestor.exe -Service",
+// spooled before InstallFiles so that, run in reverse, it follows the
+// rollback of the files. A failed first installation must not.
+TEST_F(ProductPackage, AFailedRepairRegistersTheBrokerAgainFromTheKeptFiles)
+{
+    for (bool repair : {true, false}) {
+        OwnedMsiHandle session;
+        ASSERT_EQ(static_cast<UINT>(ERROR_SUCCESS),
+                  MsiOpenPackageExA(Environment("KESTOR_MSI").c_str(),
+                                    MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, session.Place()));
+        if (repair) {
+            MsiSetPropertyA(session.Get(), "Installed", "1");
+            MsiSetPropertyA(session.Get(), "REINSTALL", "ALL");
+        }
+        int installFiles = 0, registerBroker = 0, rollbackRegistration = 0;
+        for (const SequenceStep &step : StepsToRun(session.Get())) {
+            if (step.action == "InstallFiles")
+                installFiles = step.sequence;
+            if (step.source != "ZovKestor.exe" || step.target != "-Service")
+                continue;
+            if (step.type & msidbCustomActionTypeRollback)
+                rollbackRegistration = step.sequence;
+            else
+                registerBroker = step.sequence;
+        }
+        SCOPED_TRACE(repair ? "repair" : "first installation");
+        ASSERT_NE(0, installFiles);
+        EXPECT_GT(registerBroker, installFiles);
+        if (repair) {
+            EXPECT_NE(0, rollbackRegistration) << "nothing registers the broker again";
+            EXPECT_LT(rollbackRegistration, installFiles);
+        } else {
+            EXPECT_EQ(0, rollbackRegistration);
+        }
+    }
 }
 
 // Each kind of Windows takes its own package only. Windows Installer itself
