@@ -27,7 +27,7 @@ exit /b %KESTOR_RESULT%
 set "KESTOR_MISSING="
 for %%F in (kestor-common.cmd KestorPr.dll ZovKestor.exe ZovKestor.tlb) do call :require %%F
 if defined KESTOR_MISSING exit /b 2
-call kestor-common.cmd regsvr32
+call .\kestor-common.cmd regsvr32
 if defined KESTOR_REGSVR64 call :require x64\KestorPr.dll
 if defined KESTOR_MISSING exit /b 2
 
@@ -66,6 +66,6 @@ exit /b %KESTOR_RESULT%
 exit /b %KESTOR_RESULT%
 
 :service_failed
-call kestor-common.cmd hex KESTOR_RESULT
+call .\kestor-common.cmd hex KESTOR_RESULT
 >&2 echo install: "ZovKestor.exe -Service" failed with exit code %KESTOR_HEX% (%KESTOR_RESULT%); run uninstall.cmd to remove what was installed
 exit /b %KESTOR_RESULT%

@@ -1,7 +1,7 @@
 @echo off
-rem What install.cmd and uninstall.cmd share. They call it by its bare name
-rem from this folder (call expands its line a second time, so a path there
-rem would lose any % it holds):
+rem What install.cmd and uninstall.cmd share. They call it as
+rem .\kestor-common.cmd from this folder (call expands its line a second
+rem time, so a path there would lose any % it holds):
 rem   kestor-common.cmd regsvr32  sets KESTOR_REGSVR32 to the regsvr32 for the
 rem                               32-bit KestorPr.dll and, on 64-bit Windows
 rem                               only, KESTOR_REGSVR64 to the one for

@@ -28,7 +28,7 @@ exit /b %KESTOR_RESULT%
 set "KESTOR_MISSING="
 for %%F in (kestor-common.cmd KestorPr.dll ZovKestor.exe) do call :require %%F
 if defined KESTOR_MISSING exit /b 2
-call kestor-common.cmd regsvr32
+call .\kestor-common.cmd regsvr32
 if defined KESTOR_REGSVR64 call :require x64\KestorPr.dll
 if defined KESTOR_MISSING exit /b 2
 set "KESTOR_FIRST_FAILURE=0"
@@ -73,7 +73,7 @@ exit /b 0
 exit /b %KESTOR_RESULT%
 
 :service_failed
-call kestor-common.cmd hex KESTOR_RESULT
+call .\kestor-common.cmd hex KESTOR_RESULT
 >&2 echo uninstall: "ZovKestor.exe -UnregServer" failed with exit code %KESTOR_HEX% (%KESTOR_RESULT%)
 goto failed
 
