@@ -921,6 +921,8 @@ int main(int argc, char **argv)
     std::printf("  %5d keys: register %9.1f   unregister %9.1f\n", keys * 10,
                 large.registerSeconds * 1e3, large.unregisterSeconds * 1e3);
 
+    PrintWritesIntoAFullKey(fullKey);
+
     std::printf("\nRatios\n");
     Verdict("brokered write / (floor + in-process write)", calls.write,
             calls.refused + calls.inProcess, 1.15);
@@ -934,6 +936,5 @@ int main(int argc, char **argv)
             11.0);
     Verdict("interpreter unregister, 10 N / N", large.unregisterSeconds,
             small.unregisterSeconds, 11.0);
-    PrintWritesIntoAFullKey(fullKey);
     return 0;
 }

@@ -274,24 +274,16 @@ class SettingsBoundsTest : public SettingsWriterTest
 protected:
     // Filled to its bounds the key holds 64 MiB: made beforehand as a
     // volatile key, so that the registry never writes it to disk.
-    HKEY PrepareKey()
+    void PrepareKey()
     {
-        HKEY settings = NULL;
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root.Handle(), L"GPI", 0, NULL,
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root.Handle(), L"GPI\\Settings", 0, NULL,
                                                  REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
-                                                 &m_gpi, NULL));
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_gpi, L"Settings", 0, NULL,
-                                                 REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
-                                                 &settings, NULL));
-        m_settings = settings;
-        return settings;
+                                                 &m_settings, NULL));
     }
     void TearDown() override
     {
         if (m_settings != NULL)
             RegCloseKey(m_settings);
-        if (m_gpi != NULL)
-            RegCloseKey(m_gpi);
         SettingsWriterTest::TearDown();
     }
 
@@ -300,7 +292,6 @@ protected:
     void AddRaw(const std::wstring &name, DWORD bytes)
     {
         static const std::string filler(KESTOR_MAX_VALUE_BYTES, '\x5a');
-        ASSERT_LE(bytes, filler.size());
         ASSERT_EQ(ERROR_SUCCESS,
                   RegSetValueExW(m_settings, name.c_str(), 0, REG_BINARY,
                                  reinterpret_cast<const BYTE *>(filler.data()), bytes));
@@ -342,23 +333,23 @@ protected:
         }
     }
 
-    HKEY m_gpi = NULL;
     HKEY m_settings = NULL;
 };
 
 TEST_F(SettingsBoundsTest, OneValueHoldsAtMostTheValueLimit)
 {
-    const BoundedWrite writes[] = {
+    const BoundedWrite first[] = {
         {"past the limit, no key yet", L"big", kLongestString + 1, KESTOR_E_QUOTA},
+    };
+    Run(first);
+    EXPECT_FALSE(SettingsKeyExists());
+    const BoundedWrite writes[] = {
         {"just under the limit", L"big", kLongestString - 1, S_OK},
         {"at the limit", L"big", kLongestString, S_OK},
         {"past the limit, overwriting", L"big", kLongestString + 1, KESTOR_E_QUOTA},
         {"past the limit, default value", L"", kLongestString + 1, KESTOR_E_QUOTA},
     };
-    ASSERT_FALSE(SettingsKeyExists());
     Run(writes);
-    // The first refusal created nothing: the key came with the first write.
-    EXPECT_EQ(1u, ValueCount());
 }
 
 TEST_F(SettingsBoundsTest, TheKeyHoldsAtMostTheValueCount)
