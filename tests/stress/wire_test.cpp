@@ -213,8 +213,9 @@ TEST_F(WireTest, StringsArriveWhole)
     ASSERT_SUCCEEDED(Write(kSettings, L"", L"default"));
     EXPECT_TRUE(ReadSetting(L"", &value) && value == StringValue(L"default"));
 
-    // 1 MiB of data with every unit value but 0 in it, surrogates included.
-    std::wstring big(512 * 1024, L'\0');
+    // 1 MiB of data, terminator included (the most one value may hold), with
+    // every unit value but 0 in it, surrogates included.
+    std::wstring big(KESTOR_MAX_VALUE_BYTES / 2 - 1, L'\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<wchar_t>(1 + (i * 7919) % 0xFFFF);
     ASSERT_SUCCEEDED(Write(kSettings, L"wire-1mib", big));
