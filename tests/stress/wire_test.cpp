@@ -222,6 +222,9 @@ TEST_F(WireTest, StringsArriveWhole)
     ASSERT_TRUE(ReadSetting(L"wire-1mib", &value));
     EXPECT_EQ(big.size() * 2 + 2, value.bytes.size());
     EXPECT_TRUE(value == StringValue(big)) << "1 MiB of data came back altered";
+    // One character more is refused with its own code, and nothing is stored.
+    EXPECT_HR(KESTOR_E_QUOTA, Write(kSettings, L"wire-past-1mib", big + L'x'));
+    EXPECT_FALSE(ReadSetting(L"wire-past-1mib", &value));
 
     // 1 MiB key paths: decided by their first 12 units.
     std::wstring longPath = kSettings + std::wstring(512 * 1024 - kSettings.size(), L'\\');
