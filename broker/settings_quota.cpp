@@ -1,5 +1,6 @@
 #include "settings_quota.h"
 
+#include <memory>
 #include <new>
 
 #include "kestor_interface.h"
@@ -53,8 +54,8 @@ LONG MeasureKey(HKEY key, DWORD longestName, ULONGLONG stopAbove, ULONGLONG *tot
     // Room for any name the registry can hold, so a name written meanwhile
     // still fits.
     const DWORD capacity = (longestName > kLongestValueName ? longestName : kLongestValueName) + 1;
-    WCHAR *name = new (std::nothrow) WCHAR[capacity];
-    if (name == NULL)
+    std::unique_ptr<WCHAR[]> name(new (std::nothrow) WCHAR[capacity]);
+    if (!name)
         return ERROR_OUTOFMEMORY;
     LONG result = ERROR_SUCCESS;
     *total = 0;
@@ -62,12 +63,12 @@ LONG MeasureKey(HKEY key, DWORD longestName, ULONGLONG stopAbove, ULONGLONG *tot
     {
         DWORD nameLength = capacity;
         DWORD dataBytes = 0;
-        result = RegEnumValueW(key, index, name, &nameLength, NULL, NULL, NULL, &dataBytes);
+        result =
+            RegEnumValueW(key, index, name.get(), &nameLength, NULL, NULL, NULL, &dataBytes);
         if (result != ERROR_SUCCESS)
             break;
         *total += static_cast<ULONGLONG>(nameLength) * sizeof(WCHAR) + dataBytes;
     }
-    delete[] name;
     return result == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : result;
 }
 

@@ -384,10 +384,8 @@ TEST_F(SettingsBoundsTest, TheKeyHoldsAtMostTheKeySizeNamesIncluded)
         {"at the size", L"a", 30, S_OK},
         {"past the size, growing", L"a", 31, KESTOR_E_QUOTA},
         {"past the size, new value", L"b", 0, KESTOR_E_QUOTA},
-        {"past the size, default value", L"", 0, KESTOR_E_QUOTA},
         {"overwriting at the size", L"A", 30, S_OK},
         {"overwriting at the size, shrinking", L"a", 10, S_OK},
-        {"at the size again", L"b", 18, S_OK},
     };
     Run(writes);
 }
