@@ -33,6 +33,9 @@ get_filename_component(output ${OUTPUT} ABSOLUTE)
 get_filename_component(source ${SOURCE} ABSOLUTE)
 set(partial ${output}.partial)
 file(REMOVE ${partial})
+# Not every generator makes the folders of a rule's outputs.
+get_filename_component(output_dir ${output} DIRECTORY)
+file(MAKE_DIRECTORY ${output_dir})
 
 # wixl finds the files relative to its working folder and reports much of
 # what it cannot do (an unknown attribute, a custom action it drops) on
