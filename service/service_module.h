@@ -42,12 +42,17 @@ public:
     void ReportServiceState(DWORD state);
     void LogMessage(LPCSTR format, ...);
 
-    // Installation and AppID registration (installation.cpp).
+    // Installation and AppID registration (installation.cpp). The service
+    // entry's operations give a Win32 code, having told the installing user
+    // of any failure; UninstallService gives ERROR_SERVICE_MARKED_FOR_DELETE
+    // when the entry is deleted but still held at the end of its wait (for
+    // the entry to go when untilGone, else for its service to stop).
     HRESULT RegisterAsServer(BOOL withTypeLibrary, BOOL asService);
     HRESULT UnregisterAsServer();
     BOOL IsServiceInstalled();
-    BOOL InstallService();
-    BOOL UninstallService();
+    DWORD InstallService();
+    DWORD UninstallService(BOOL untilGone);
+    DWORD TellServiceFailure(LPCSTR text, DWORD error);
 
     char m_serviceName[256];
     SERVICE_STATUS_HANDLE m_statusHandle;

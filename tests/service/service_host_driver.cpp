@@ -107,12 +107,16 @@ public:
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
-    bool Start(const std::string &commandLine, bool captureOutput)
+    // Standard error joins the captured output when asked; desktop names
+    // the "station\\desktop" the program starts on.
+    bool Start(const std::string &commandLine, bool captureOutput, bool captureError = false,
+               const char *desktop = NULL)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
         HANDLE writeEnd = NULL;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
+        startup.lpDesktop = const_cast<char *>(desktop);
         if (captureOutput)
         {
             if (!CreatePipe(&m_output, &writeEnd, &inherit, 0))
@@ -121,7 +125,7 @@ public:
             startup.dwFlags = STARTF_USESTDHANDLES;
             startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
             startup.hStdOutput = writeEnd;
-            startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+            startup.hStdError = captureError ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
         }
         std::vector<char> line(commandLine.begin(), commandLine.end());
         line.push_back('\0');
@@ -177,6 +181,53 @@ private:
     HANDLE m_output = NULL;
     std::string m_text;
 };
+
+// A window station nobody sees (no WSF_VISIBLE), with its desktop: where a
+// package's deferred actions run on Windows.
+class HiddenWindowStation
+{
+public:
+    HiddenWindowStation()
+    {
+        HWINSTA visible = GetProcessWindowStation();
+        m_station = CreateWindowStationA("KestorHidden", 0, WINSTA_ALL_ACCESS, NULL);
+        if (m_station != NULL && SetProcessWindowStation(m_station))
+        {
+            m_desktop = CreateDesktopA("Default", NULL, NULL, 0, GENERIC_ALL, NULL);
+            SetProcessWindowStation(visible);
+        }
+    }
+    ~HiddenWindowStation()
+    {
+        if (m_desktop != NULL)
+            CloseDesktop(m_desktop);
+        if (m_station != NULL)
+            CloseWindowStation(m_station);
+    }
+    HiddenWindowStation(const HiddenWindowStation &) = delete;
+    HiddenWindowStation &operator=(const HiddenWindowStation &) = delete;
+
+    bool Ready() const { return m_desktop != NULL; }
+    const char *Desktop() const { return "KestorHidden\\Default"; }
+
+private:
+    HWINSTA m_station = NULL;
+    HDESK m_desktop = NULL;
+};
+
+// A program started in the hidden window station, its standard output and
+// error captured.
+std::string RunHidden(const std::string &commandLine, DWORD *exitCode)
+{
+    Stopwatch watch(commandLine + " (hidden window station)");
+    HiddenWindowStation hidden;
+    EXPECT_TRUE(hidden.Ready()) << GetLastError();
+    ChildProcess child;
+    EXPECT_TRUE(child.Start(commandLine, true, true, hidden.Desktop())) << commandLine;
+    *exitCode = child.WaitForExit();
+    child.ReadOutputUntil("(the end)", 0);
+    return child.Output();
+}
 
 // Runs a command line to its end and gives the full exit code.
 DWORD RunToEnd(const std::string &commandLine)
@@ -301,6 +352,108 @@ std::vector<DWORD> RunningServers()
     return ids;
 }
 
+// Another service whose display name is "ZovKestor", deleted again at the end.
+class NameTaker
+{
+public:
+    NameTaker()
+    {
+        ServiceManager manager;
+        m_handle = CreateServiceA(manager, "KestorNameTaker", kServiceName, SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                  SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\notepad.exe",
+                                  NULL, NULL, NULL, NULL, NULL);
+    }
+    ~NameTaker()
+    {
+        if (m_handle == NULL)
+            return;
+        DeleteService(m_handle);
+        CloseServiceHandle(m_handle);
+    }
+    NameTaker(const NameTaker &) = delete;
+    NameTaker &operator=(const NameTaker &) = delete;
+
+    bool Created() const { return m_handle != NULL; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+// Another process holding a handle to the service, as the Services console
+// does, until Release.
+class HandleHolder
+{
+public:
+    ~HandleHolder() { Release(); }
+
+    bool Hold()
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+        HANDLE readEnd = NULL;
+        HANDLE outputRead = NULL;
+        HANDLE outputWrite = NULL;
+        if (!CreatePipe(&readEnd, &m_release, &inherit, 0))
+            return false;
+        // Only the holder may hold the other end, or it never sees its end.
+        SetHandleInformation(m_release, HANDLE_FLAG_INHERIT, 0);
+        CreatePipe(&outputRead, &outputWrite, &inherit, 0);
+        SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = readEnd;
+        startup.hStdOutput = outputWrite;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::string line = Quoted(DriverFolder() + "service_handle_holder.exe") + " " + kServiceName;
+        std::vector<char> buffer(line.begin(), line.end());
+        buffer.push_back('\0');
+        BOOL started = CreateProcessA(NULL, buffer.data(), NULL, NULL, TRUE, 0, NULL, NULL,
+                                      &startup, &m_process);
+        CloseHandle(readEnd);
+        CloseHandle(outputWrite);
+        // "held" once the handle is open.
+        char text[8] = {};
+        DWORD read = 0;
+        bool held = started && ReadFile(outputRead, text, 4, &read, NULL) && read == 4 &&
+                    std::strncmp(text, "held", 4) == 0;
+        CloseHandle(outputRead);
+        return held;
+    }
+
+    // Closes the holder's handle and gives its exit code.
+    DWORD Release()
+    {
+        if (m_release != NULL)
+            CloseHandle(m_release);
+        m_release = NULL;
+        if (m_process.hProcess == NULL)
+            return STILL_ACTIVE;
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(m_process.hProcess, kProcessDeadlineMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(m_process.hProcess, &code);
+        CloseHandle(m_process.hProcess);
+        CloseHandle(m_process.hThread);
+        m_process = {};
+        return code;
+    }
+
+private:
+    HANDLE m_release = NULL;
+    PROCESS_INFORMATION m_process = {};
+};
+
+// Polls until the service entry has gone.
+bool WaitUntilEntryGone()
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kProcessDeadlineMs; Sleep(20))
+    {
+        if (!ServiceExists())
+            return true;
+    }
+    return false;
+}
+
 // COM on the test's thread for one test.
 class ComApartment
 {
@@ -396,13 +549,16 @@ TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
     std::string program = CopyProgramTo("C:\\Kestor Test-Dir", true);
     ASSERT_EQ(0u, RunToEnd(Quoted(program) + " -Service"));
 
-    Service service(SERVICE_QUERY_CONFIG);
-    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
     std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(
-                                                 buffer.data()),
-                                    static_cast<DWORD>(buffer.size()), &needed));
+    {
+        // Closed before the next registration, which waits for held entries.
+        Service service(SERVICE_QUERY_CONFIG);
+        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
+        DWORD needed = 0;
+        ASSERT_TRUE(QueryServiceConfigA(
+            service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data()),
+            static_cast<DWORD>(buffer.size()), &needed));
+    }
     const QUERY_SERVICE_CONFIGA *config =
         reinterpret_cast<const QUERY_SERVICE_CONFIGA *>(buffer.data());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config->dwServiceType);
@@ -450,6 +606,28 @@ TEST_F(Registration, RegServerAfterServiceDropsEntryAndLocalServiceOnly)
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
 }
 
+// Another service has the display name: no entry can be made. The
+// registration ends as that of a local server and says why, on standard
+// error where nobody could see a message box.
+TEST_F(Registration, ServiceWithItsDisplayNameTakenRegistersALocalServerAndFails)
+{
+    NameTaker taker;
+    ASSERT_TRUE(taker.Created()) << GetLastError();
+
+    DWORD code = 0;
+    std::string output = RunHidden(m_program + " -Service", &code);
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DUPLICATE_SERVICE_NAME)), code);
+    EXPECT_EQ("ZovKestor: Couldn't create service\r\n", output);
+
+    EXPECT_FALSE(ServiceExists());
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, (std::string(kClassKey) +
+                                                      "\\LocalServer32").c_str()));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" KESTOR_LIBID_TEXT));
+}
+
 TEST_F(Registration, UnregServerRemovesEverything)
 {
     ASSERT_EQ(0u, RunToEnd(m_program + " --Service"));
@@ -466,6 +644,101 @@ TEST_F(Registration, UnregServerRemovesEverything)
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program));
     // Unregistering what is not there is no error.
     EXPECT_EQ(0u, RunToEnd(m_program + " -UnregServer"));
+}
+
+// ===================== Entry held by another process =====================
+
+// DeleteService only marks an entry that runs or that another handle holds.
+class EntryHeld : public ProcessTest
+{
+protected:
+    void SetUp() override
+    {
+        ProcessTest::SetUp();
+        ASSERT_EQ(0u, RunToEnd(m_program + " -Service"));
+    }
+
+    void StartTheService()
+    {
+        Service service(SERVICE_ALL_ACCESS);
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+    }
+};
+
+// The registration waits for the held entry to go and then makes its own,
+// whether the old service was running or not.
+TEST_F(EntryHeld, ServiceWaitsForTheHeldEntryAndCreatesItAnew)
+{
+    for (bool running : {false, true})
+    {
+        SCOPED_TRACE(running ? "service running" : "service stopped");
+        if (running)
+            StartTheService();
+        HandleHolder holder;
+        ASSERT_TRUE(holder.Hold());
+        ChildProcess registration;
+        ASSERT_TRUE(registration.Start(m_program + " -Service", false));
+        EXPECT_EQ(STILL_ACTIVE, registration.WaitForExit(2000));
+        EXPECT_EQ(0u, holder.Release());
+        {
+            Stopwatch watch("-Service after the handle's release");
+            EXPECT_EQ(0u, registration.WaitForExit());
+        }
+
+        DWORD type = 0;
+        std::string bytes;
+        EXPECT_TRUE(ReadAppIdValue("LocalService", &type, &bytes));
+        Service service(SERVICE_ALL_ACCESS);
+        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+        SERVICE_STATUS status = {};
+        ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, NULL));
+    }
+}
+
+// Held past the registration's wait, the old entry cannot be replaced: the
+// registration is that of a local server, and COM serves through it.
+TEST_F(EntryHeld, ServiceGivesUpOnAnEntryHeldPastItsWait)
+{
+    StartTheService();
+    HandleHolder holder;
+    ASSERT_TRUE(holder.Hold());
+    DWORD code = 0;
+    std::string output = RunHidden(m_program + " -Service", &code);
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE)), code);
+    EXPECT_EQ("ZovKestor: Couldn't create service\r\n", output);
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
+
+    EXPECT_EQ(0u, holder.Release());
+    EXPECT_TRUE(WaitUntilEntryGone());
+    ComApartment com;
+    IUnknown *object = NULL;
+    ASSERT_SUCCEEDED(ActivateServer(&object));
+    EXPECT_EQ(1u, RunningServers().size());
+    object->Release();
+}
+
+// A held entry counts as removed; the program says it is still there.
+TEST_F(EntryHeld, UnregServerCountsAHeldEntryAsRemoved)
+{
+    HandleHolder holder;
+    ASSERT_TRUE(holder.Hold());
+    DWORD code = 0;
+    std::string output = RunHidden(m_program + " -UnregServer", &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ("ZovKestor: Service marked for deletion: it goes when the last handle to it "
+              "closes\r\n",
+              output);
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+    EXPECT_TRUE(ServiceExists());
+
+    EXPECT_EQ(0u, holder.Release());
+    EXPECT_TRUE(WaitUntilEntryGone());
 }
 
 // ===================== Local server =====================
