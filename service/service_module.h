@@ -39,7 +39,14 @@ public:
     static void WINAPI ServiceMainEntryStatic(DWORD argc, LPSTR *argv);
     static void WINAPI OnServiceControlStatic(DWORD control);
     void RunServer();
+    // Logs why the server could not start and records it as the exit code.
+    void EndUnstarted(HRESULT hr);
     void ReportServiceState(DWORD state);
+    // The exit code the SCM is told with SERVICE_STOPPED.
+    void SetExitCode(DWORD win32Code, DWORD serviceSpecificCode);
+    // The process's exit code in either mode: the service's exit code, a
+    // service-specific one (an HRESULT) as itself.
+    DWORD ProcessExitCode() const;
     void LogMessage(LPCSTR format, ...);
 
     // Installation and AppID registration (installation.cpp). The service

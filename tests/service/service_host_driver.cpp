@@ -454,6 +454,54 @@ bool WaitUntilEntryGone()
     return false;
 }
 
+// Takes away the proxy/stub registration that Wine's COM needs to marshal a
+// local server's class object into the activation service: every
+// CoRegisterClassObject for a local server then fails, as it would on a
+// damaged machine. Restored at the end.
+class UnregisterableClassObjects
+{
+public:
+    UnregisterableClassObjects()
+    {
+        DWORD type = 0;
+        if (ReadRegistryValue(HKEY_CLASSES_ROOT, kKey, "", &type, &m_factory) &&
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, kKey) == ERROR_SUCCESS)
+            m_taken = true;
+    }
+    ~UnregisterableClassObjects()
+    {
+        if (!m_taken)
+            return;
+        HKEY key = NULL;
+        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kKey, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) ==
+            ERROR_SUCCESS)
+        {
+            RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE *>(m_factory.data()),
+                           static_cast<DWORD>(m_factory.size()));
+            RegCloseKey(key);
+        }
+    }
+    UnregisterableClassObjects(const UnregisterableClassObjects &) = delete;
+    UnregisterableClassObjects &operator=(const UnregisterableClassObjects &) = delete;
+
+    bool Taken() const { return m_taken; }
+
+private:
+    // The interface Wine's COM hands a local server's class object through.
+    static constexpr const char *kKey =
+        "Interface\\{6D5140C1-7436-11CE-8034-00AA006009FA}\\ProxyStubClsid32";
+    std::string m_factory;
+    bool m_taken = false;
+};
+
+// The line a server that could not start writes.
+std::string NotStartedLine(DWORD hr)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "Service not started: 0x%08lX", static_cast<unsigned long>(hr));
+    return line;
+}
+
 // COM on the test's thread for one test.
 class ComApartment
 {
@@ -834,6 +882,19 @@ TEST_F(LocalServer, LocalServiceValueWithoutTheScmFallsBackToLocalServer)
     EXPECT_EQ(0u, server.WaitForExit());
 }
 
+// A class object COM will not take ends the server with COM's error.
+TEST_F(LocalServer, ClassObjectThatCannotBeRegisteredEndsTheServerWithTheError)
+{
+    UnregisterableClassObjects broken;
+    ASSERT_TRUE(broken.Taken());
+    ChildProcess server;
+    ASSERT_TRUE(server.Start(m_program, true));
+    DWORD code = server.WaitForExit();
+    EXPECT_TRUE(FAILED(static_cast<HRESULT>(code))) << std::hex << code;
+    server.ReadOutputUntil("(the end)", 0);
+    EXPECT_EQ(NotStartedLine(code) + "\n", server.Output());
+}
+
 // ===================== Service life =====================
 
 // The event-log channel: the session's first process was started with the
@@ -1064,6 +1125,30 @@ TEST_F(ServiceLife, StopRightAfterStartIsNotLost)
             }
         }
     }
+}
+
+// A service whose class object COM will not take stops with COM's error as
+// its own exit code, and never claims to run.
+TEST_F(ServiceLife, ClassObjectThatCannotBeRegisteredStopsTheServiceWithTheError)
+{
+    Service service(SERVICE_ALL_ACCESS);
+    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service));
+    UnregisterableClassObjects broken;
+    ASSERT_TRUE(broken.Taken());
+    size_t before = LoggedEvents().size();
+
+    ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+    std::vector<SERVICE_STATUS_PROCESS> seen;
+    ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, &seen));
+    for (const SERVICE_STATUS_PROCESS &status : seen)
+        EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
+    SERVICE_STATUS_PROCESS stopped = QueryStatus(service);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), stopped.dwWin32ExitCode);
+    EXPECT_TRUE(FAILED(static_cast<HRESULT>(stopped.dwServiceSpecificExitCode)))
+        << std::hex << stopped.dwServiceSpecificExitCode;
+    std::vector<std::string> expected = {NotStartedLine(stopped.dwServiceSpecificExitCode),
+                                         "Service stopped"};
+    EXPECT_EQ(expected, WaitForEvents(before, 2));
 }
 
 TEST_F(ServiceLife, ServiceRegistrationOfARunningServiceLeavesAnEntry)
