@@ -15,9 +15,17 @@ namespace {
 // Script resource that writes the server's AppID key.
 const UINT kAppIdScript = 100;
 
-// The line that says a removed entry is still there, held.
-const char kMarkedForDeletion[] =
-    "Service marked for deletion: it goes when the last handle to it closes";
+// A deleted entry that something still holds counts as removed where no new
+// one is to be made: nothing can start it any more, and it goes by itself.
+// The installer's user learns that it is still there.
+DWORD CountHeldEntryAsRemoved(LPCSTR serviceName, DWORD removal)
+{
+    if (removal != ERROR_SERVICE_MARKED_FOR_DELETE)
+        return removal;
+    WriteErrorLine(serviceName,
+                   "Service marked for deletion: it goes when the last handle to it closes");
+    return ERROR_SUCCESS;
+}
 
 SC_HANDLE OpenServiceManager()
 {
@@ -51,11 +59,8 @@ HRESULT CServiceModule::RegisterAsServer(BOOL withTypeLibrary, BOOL asService)
     // A service entry is created anew only once the old one has gone; for a
     // local server it is enough that the old service no longer runs.
     DWORD serviceError = UninstallService(asService);
-    if (serviceError == ERROR_SERVICE_MARKED_FOR_DELETE && !asService)
-    {
-        WriteErrorLine(m_serviceName, kMarkedForDeletion);
-        serviceError = ERROR_SUCCESS;
-    }
+    if (!asService)
+        serviceError = CountHeldEntryAsRemoved(m_serviceName, serviceError);
     // Creates the AppID key edited below.
     ApplyRegistryScript(kAppIdScript, TRUE, NULL);
 
@@ -107,14 +112,7 @@ HRESULT CServiceModule::UnregisterAsServer()
         return hr;
     ApplyRegistryScript(kAppIdScript, FALSE, NULL);
     RemoveNativeClassAppId();
-    // A held entry counts as removed: nothing can start it any more, and it
-    // goes by itself.
-    DWORD serviceError = UninstallService(FALSE);
-    if (serviceError == ERROR_SERVICE_MARKED_FOR_DELETE)
-    {
-        WriteErrorLine(m_serviceName, kMarkedForDeletion);
-        serviceError = ERROR_SUCCESS;
-    }
+    DWORD serviceError = CountHeldEntryAsRemoved(m_serviceName, UninstallService(FALSE));
     UnregisterServerObjects(TRUE, NULL);
     CoUninitialize();
     return HRESULT_FROM_WIN32(serviceError);
