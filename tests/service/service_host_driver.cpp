@@ -103,27 +103,34 @@ public:
         }
         if (m_output != NULL)
             CloseHandle(m_output);
+        CloseInput();
     }
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
     // Standard error joins the captured output when asked; desktop names
-    // the "station\\desktop" the program starts on.
+    // the "station\\desktop" the program starts on; with feedInput the
+    // program's standard input ends at CloseInput.
     bool Start(const std::string &commandLine, bool captureOutput, bool captureError = false,
-               const char *desktop = NULL)
+               const char *desktop = NULL, bool feedInput = false)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
         HANDLE writeEnd = NULL;
+        HANDLE readEnd = NULL;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         startup.lpDesktop = const_cast<char *>(desktop);
         if (captureOutput)
         {
-            if (!CreatePipe(&m_output, &writeEnd, &inherit, 0))
+            if (!CreatePipe(&m_output, &writeEnd, &inherit, 0) ||
+                (feedInput && !CreatePipe(&readEnd, &m_input, &inherit, 0)))
                 return false;
+            // Other programs started meanwhile must not hold these ends.
             SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
+            if (feedInput)
+                SetHandleInformation(m_input, HANDLE_FLAG_INHERIT, 0);
             startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+            startup.hStdInput = feedInput ? readEnd : GetStdHandle(STD_INPUT_HANDLE);
             startup.hStdOutput = writeEnd;
             startup.hStdError = captureError ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
         }
@@ -133,7 +140,16 @@ public:
                                       &startup, &m_info);
         if (writeEnd != NULL)
             CloseHandle(writeEnd);
+        if (readEnd != NULL)
+            CloseHandle(readEnd);
         return started != FALSE;
+    }
+
+    void CloseInput()
+    {
+        if (m_input != NULL)
+            CloseHandle(m_input);
+        m_input = NULL;
     }
 
     // The full exit code, or STILL_ACTIVE when it did not end in time.
@@ -179,6 +195,7 @@ public:
 private:
     PROCESS_INFORMATION m_info;
     HANDLE m_output = NULL;
+    HANDLE m_input = NULL;
     std::string m_text;
 };
 
@@ -381,67 +398,19 @@ private:
 };
 
 // Another process holding a handle to the service, as the Services console
-// does, until Release.
-class HandleHolder
+// does, until ReleaseHandle.
+bool HoldHandle(ChildProcess &holder)
 {
-public:
-    ~HandleHolder() { Release(); }
+    return holder.Start(Quoted(DriverFolder() + "service_handle_holder.exe") + " " + kServiceName,
+                        true, false, NULL, true) &&
+           holder.ReadOutputUntil("held\n");
+}
 
-    bool Hold()
-    {
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-        HANDLE readEnd = NULL;
-        HANDLE outputRead = NULL;
-        HANDLE outputWrite = NULL;
-        if (!CreatePipe(&readEnd, &m_release, &inherit, 0))
-            return false;
-        // Only the holder may hold the other end, or it never sees its end.
-        SetHandleInformation(m_release, HANDLE_FLAG_INHERIT, 0);
-        CreatePipe(&outputRead, &outputWrite, &inherit, 0);
-        SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = readEnd;
-        startup.hStdOutput = outputWrite;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        std::string line = Quoted(DriverFolder() + "service_handle_holder.exe") + " " + kServiceName;
-        std::vector<char> buffer(line.begin(), line.end());
-        buffer.push_back('\0');
-        BOOL started = CreateProcessA(NULL, buffer.data(), NULL, NULL, TRUE, 0, NULL, NULL,
-                                      &startup, &m_process);
-        CloseHandle(readEnd);
-        CloseHandle(outputWrite);
-        // "held" once the handle is open.
-        char text[8] = {};
-        DWORD read = 0;
-        bool held = started && ReadFile(outputRead, text, 4, &read, NULL) && read == 4 &&
-                    std::strncmp(text, "held", 4) == 0;
-        CloseHandle(outputRead);
-        return held;
-    }
-
-    // Closes the holder's handle and gives its exit code.
-    DWORD Release()
-    {
-        if (m_release != NULL)
-            CloseHandle(m_release);
-        m_release = NULL;
-        if (m_process.hProcess == NULL)
-            return STILL_ACTIVE;
-        DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(m_process.hProcess, kProcessDeadlineMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(m_process.hProcess, &code);
-        CloseHandle(m_process.hProcess);
-        CloseHandle(m_process.hThread);
-        m_process = {};
-        return code;
-    }
-
-private:
-    HANDLE m_release = NULL;
-    PROCESS_INFORMATION m_process = {};
-};
+DWORD ReleaseHandle(ChildProcess &holder)
+{
+    holder.CloseInput();
+    return holder.WaitForExit();
+}
 
 // Polls until the service entry has gone.
 bool WaitUntilEntryGone()
@@ -470,16 +439,9 @@ public:
     }
     ~UnregisterableClassObjects()
     {
-        if (!m_taken)
-            return;
-        HKEY key = NULL;
-        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kKey, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) ==
-            ERROR_SUCCESS)
-        {
-            RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE *>(m_factory.data()),
-                           static_cast<DWORD>(m_factory.size()));
-            RegCloseKey(key);
-        }
+        if (m_taken)
+            RegSetValueA(HKEY_CLASSES_ROOT, kKey, REG_SZ, m_factory.c_str(),
+                         static_cast<DWORD>(std::strlen(m_factory.c_str())));
     }
     UnregisterableClassObjects(const UnregisterableClassObjects &) = delete;
     UnregisterableClassObjects &operator=(const UnregisterableClassObjects &) = delete;
@@ -723,12 +685,12 @@ TEST_F(EntryHeld, ServiceWaitsForTheHeldEntryAndCreatesItAnew)
         SCOPED_TRACE(running ? "service running" : "service stopped");
         if (running)
             StartTheService();
-        HandleHolder holder;
-        ASSERT_TRUE(holder.Hold());
+        ChildProcess holder;
+        ASSERT_TRUE(HoldHandle(holder));
         ChildProcess registration;
         ASSERT_TRUE(registration.Start(m_program + " -Service", false));
         EXPECT_EQ(STILL_ACTIVE, registration.WaitForExit(2000));
-        EXPECT_EQ(0u, holder.Release());
+        EXPECT_EQ(0u, ReleaseHandle(holder));
         {
             Stopwatch watch("-Service after the handle's release");
             EXPECT_EQ(0u, registration.WaitForExit());
@@ -752,8 +714,8 @@ TEST_F(EntryHeld, ServiceWaitsForTheHeldEntryAndCreatesItAnew)
 TEST_F(EntryHeld, ServiceGivesUpOnAnEntryHeldPastItsWait)
 {
     StartTheService();
-    HandleHolder holder;
-    ASSERT_TRUE(holder.Hold());
+    ChildProcess holder;
+    ASSERT_TRUE(HoldHandle(holder));
     DWORD code = 0;
     std::string output = RunHidden(m_program + " -Service", &code);
     EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE)), code);
@@ -762,7 +724,7 @@ TEST_F(EntryHeld, ServiceGivesUpOnAnEntryHeldPastItsWait)
     std::string bytes;
     EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
 
-    EXPECT_EQ(0u, holder.Release());
+    EXPECT_EQ(0u, ReleaseHandle(holder));
     EXPECT_TRUE(WaitUntilEntryGone());
     ComApartment com;
     IUnknown *object = NULL;
@@ -774,8 +736,8 @@ TEST_F(EntryHeld, ServiceGivesUpOnAnEntryHeldPastItsWait)
 // A held entry counts as removed; the program says it is still there.
 TEST_F(EntryHeld, UnregServerCountsAHeldEntryAsRemoved)
 {
-    HandleHolder holder;
-    ASSERT_TRUE(holder.Hold());
+    ChildProcess holder;
+    ASSERT_TRUE(HoldHandle(holder));
     DWORD code = 0;
     std::string output = RunHidden(m_program + " -UnregServer", &code);
     EXPECT_EQ(0u, code);
@@ -785,7 +747,7 @@ TEST_F(EntryHeld, UnregServerCountsAHeldEntryAsRemoved)
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
     EXPECT_TRUE(ServiceExists());
 
-    EXPECT_EQ(0u, holder.Release());
+    EXPECT_EQ(0u, ReleaseHandle(holder));
     EXPECT_TRUE(WaitUntilEntryGone());
 }
 
