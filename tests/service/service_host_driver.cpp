@@ -460,7 +460,8 @@ private:
 std::string NotStartedLine(DWORD hr)
 {
     char line[64];
-    std::snprintf(line, sizeof line, "Service not started: 0x%08lX", static_cast<unsigned long>(hr));
+    std::snprintf(line, sizeof line, "Service not started: 0x%08lX",
+                  static_cast<unsigned long>(hr));
     return line;
 }
 
