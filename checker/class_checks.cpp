@@ -12,11 +12,19 @@ const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
 const char kProgramAppIdKey[] = "AppID\\" KESTOR_CHECK_PROGRAM_FILE;
 const char kReadRemedy[] = "run the check as a user who may read HKEY_CLASSES_ROOT";
 
+// A ProgID's value, in the broker's view or, where ProgIDs are shared
+// between the views (as on Windows 7 and later), in this program's own.
+std::string ProgIdValue(const std::string &path, const RegistryView &view)
+{
+    std::string text = StringValue(HKEY_CLASSES_ROOT, path, nullptr, view);
+    return text.empty() ? StringValue(HKEY_CLASSES_ROOT, path, nullptr, {view.label, 0, false})
+                        : text;
+}
+
 // A ProgID key must lead back to the class.
 void CheckProgId(const char *progId, const RegistryView &view, Findings *findings)
 {
-    std::string clsid = StringValue(HKEY_CLASSES_ROOT, std::string(progId) + "\\CLSID", nullptr,
-                                    view);
+    std::string clsid = ProgIdValue(std::string(progId) + "\\CLSID", view);
     if (clsid.empty())
         findings->Add(std::string("the ProgID ") + progId + " is missing");
     else if (!SameText(clsid, KESTOR_CLSID_TEXT))
@@ -44,9 +52,7 @@ CheckResult CheckClass(Installation *installation)
         findings.Add("the class's ProgID is not " KESTOR_PROGID);
     CheckProgId(KESTOR_PROGID, view, &findings);
     CheckProgId(KESTOR_PROGID_INDEPENDENT, view, &findings);
-    if (!SameText(StringValue(HKEY_CLASSES_ROOT, KESTOR_PROGID_INDEPENDENT "\\CurVer", nullptr,
-                              view),
-                  KESTOR_PROGID))
+    if (!SameText(ProgIdValue(KESTOR_PROGID_INDEPENDENT "\\CurVer", view), KESTOR_PROGID))
         findings.Add("the ProgID " KESTOR_PROGID_INDEPENDENT " does not lead to " KESTOR_PROGID);
 
     std::string commandLine = StringValue(classKey.Get(), "LocalServer32", nullptr, view);
