@@ -91,6 +91,8 @@ CheckResult CheckAppId(Installation *installation)
     std::string service;
     error = appIdKey.ReadString("LocalService", &service);
     installation->serviceMode = error != ERROR_FILE_NOT_FOUND;
+    installation->modeKnown = error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ||
+                              error == ERROR_INVALID_DATATYPE;
     if (error == ERROR_INVALID_DATATYPE)
         findings.Add("LocalService is not a text");
     else if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)

@@ -20,6 +20,8 @@ struct Installation
     // The folder LocalServer32 points into, even when the program is gone:
     // where install.cmd would be.
     std::string brokerFolder;
+    // The AppID key could be read, so serviceMode is known.
+    bool modeKnown = false;
     // The AppID holds "LocalService": COM starts the broker as a service.
     bool serviceMode = false;
     // In service mode, the AppID or the service entry keeps COM from

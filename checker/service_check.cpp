@@ -102,6 +102,8 @@ DWORD RunningServiceProcess()
 
 CheckResult CheckService(const Installation &installation)
 {
+    if (!installation.modeKnown)
+        return NotChecked(kService, "no AppID to tell the mode (see appid)");
     if (!installation.serviceMode)
         return Passed(kService, "not used in local-server mode");
 

@@ -1,8 +1,9 @@
-// kestor-check as administrators and fleet tools run it: against an
-// installation made by install.cmd and one made by each package, healthy
-// and broken one way at a time. Each suite runs in a throw-away prefix of
-// its own (see CMakeLists.txt); the --json reports go to the folder named by
-// KESTOR_CHECK_REPORTS, where check_json.py reads them afterwards.
+// kestor-check as administrators and fleet tools run it, against an
+// installation made by install.cmd in a throw-away prefix: healthy, broken
+// one way at a time, and removed. (The packages' installations are checked
+// by the package test, which installs, breaks and repairs them anyway.) The
+// --json reports go to the folder named by KESTOR_CHECK_REPORTS, where
+// check_json.py reads them afterwards.
 #include <windows.h>
 #include <aclapi.h>
 #include <oleauto.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "broker/kestor_interface.h"
+#include "checker_verdict.h"
 #include "product_process.h"
 
 namespace {
@@ -25,8 +27,6 @@ const char kService[] = "ZovKestor";
 const char kServiceKey[] = "System\\CurrentControlSet\\Services\\ZovKestor";
 const char kInterfaceKey[] = "Interface\\" KESTOR_IID_TEXT;
 const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
-const std::vector<std::string> kChecks = {"class",    "appid",   "service", "proxy",
-                                          "typelib",  "versions", "folders", "call"};
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
@@ -35,54 +35,6 @@ std::string Environment(const char *name)
     char value[MAX_PATH];
     DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
     return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
-}
-
-bool OnWin64()
-{
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}
-
-// One run of the checker, with the checks it passed and failed in order.
-struct Verdict
-{
-    ProcessResult run;
-    std::vector<std::string> passed;
-    std::vector<std::string> failed;
-};
-
-Verdict Check(const std::string &checker, const std::string &arguments = "")
-{
-    Verdict verdict;
-    verdict.run = RunProcess(Quoted(checker) + " " + arguments);
-    std::istringstream lines(verdict.run.output);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string status, name;
-        words >> status >> name;
-        (status == "ok" ? verdict.passed : verdict.failed).push_back(name);
-    }
-    return verdict;
-}
-
-testing::AssertionResult IsHealthy(const Verdict &verdict)
-{
-    if (verdict.run.finished && verdict.run.exitCode == 0 && verdict.passed == kChecks &&
-        verdict.failed.empty())
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "exit code " << verdict.run.exitCode << ":\n"
-                                       << verdict.run.output;
-}
-
-// Exit code 1, and the first check that fails is the one that should.
-testing::AssertionResult NamesFirst(const std::string &check, const Verdict &verdict)
-{
-    if (verdict.run.finished && verdict.run.exitCode == 1 && !verdict.failed.empty() &&
-        verdict.failed.front() == check && verdict.passed.size() + verdict.failed.size() == 8)
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "expected " << check << " to fail first; exit code "
-                                       << verdict.run.exitCode << ":\n"
-                                       << verdict.run.output;
 }
 
 // Saves the checker's --json report for check_json.py as <name>.<exit code>.json.
@@ -96,20 +48,6 @@ void SaveJsonReport(const std::string &checker, const std::string &name,
     std::ofstream file(folder + "\\" + name + "." + std::to_string(run.exitCode) + ".json",
                        std::ios::binary);
     file << run.output;
-}
-
-// Healthy checks change nothing: the classes (both views), the services'
-// registry and the services there are, byte for byte.
-void ExpectHealthyAndUnchanged(const std::vector<std::string> &checkers)
-{
-    MachineState before = CaptureMachine();
-    for (const std::string &checker : checkers)
-        EXPECT_TRUE(IsHealthy(Check(checker))) << checker;
-    MachineState after = CaptureMachine();
-    EXPECT_EQ("", SnapshotDifference(before.classes, after.classes));
-    EXPECT_EQ("", SnapshotDifference(before.userClasses, after.userClasses));
-    EXPECT_EQ("", SnapshotDifference(before.services, after.services));
-    EXPECT_EQ(Names(before.serviceNames), Names(after.serviceNames));
 }
 
 class ServiceHandle
@@ -223,7 +161,6 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_EQ(0u, ServiceState(kService));
-        s_before = new MachineState(CaptureMachine());
         ASSERT_TRUE(CreateDirectoryA(Folder().c_str(), nullptr)) << Folder();
         for (const char *file : {"install.cmd", "uninstall.cmd", "ZovKestor.exe", "ZovKestor.tlb",
                                  "KestorPr.dll", "kestor-check.exe"})
@@ -233,24 +170,15 @@ protected:
         ProcessResult install = Script("install.cmd");
         ASSERT_EXIT_CODE(S_OK, install);
     }
-    static void TearDownTestSuite()
-    {
-        delete s_before;
-        s_before = nullptr;
-    }
-    void SetUp() override { ASSERT_NE(nullptr, s_before); }
-
-    static MachineState *s_before;
 };
-MachineState *CheckerInstallScript::s_before = nullptr;
 
 TEST_F(CheckerInstallScript, AHealthyInstallationPassesEveryCheckAndChangesNothing)
 {
     // The first look starts the service, as a client would.
-    ExpectHealthyAndUnchanged({Checker()});
+    ExpectCheckersHealthyAndReadOnly({Checker()});
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
 
-    Verdict quiet = Check(Checker(), "--quiet");
+    CheckerVerdict quiet = RunChecker(Checker(), "--quiet");
     EXPECT_EQ(0u, quiet.run.exitCode);
     EXPECT_EQ("", quiet.run.output);
     SaveJsonReport(Checker(), "install-script-healthy");
@@ -335,86 +263,24 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
     for (const Breakage &breakage : breakages) {
         SCOPED_TRACE(breakage.what);
         breakage.breakIt();
-        EXPECT_TRUE(NamesFirst(breakage.check, Check(Checker())));
+        EXPECT_TRUE(CheckerNamesFirst(breakage.check, RunChecker(Checker())));
         if (std::string(breakage.check) == "folders")
             SaveJsonReport(Checker(), "install-script-folders");
         breakage.repair();
     }
     SaveJsonReport(Checker(), "install-script-repaired");
-    EXPECT_TRUE(IsHealthy(Check(Checker())));
+    EXPECT_TRUE(CheckerHealthy(RunChecker(Checker())));
 }
 
-TEST_F(CheckerInstallScript, UninstalledFailsTheClassAndLeavesTheMachineAsBefore)
+TEST_F(CheckerInstallScript, UninstalledFailsTheClass)
 {
     ASSERT_EXIT_CODE(S_OK, Script("uninstall.cmd"));
-    Verdict verdict = Check(Checker(), "--quiet");
-    EXPECT_TRUE(NamesFirst("class", Check(Checker())));
-    EXPECT_EQ(0u, verdict.passed.size()) << "--quiet prints only failures";
-    EXPECT_NE(std::string::npos, verdict.run.output.find("install.cmd")) << verdict.run.output;
-    SaveJsonReport(Checker(), "install-script-removed-quiet", "--json --quiet");
-
-    MachineState after = CaptureMachine();
-    EXPECT_EQ("", SnapshotDifference(s_before->classes, after.classes));
-    EXPECT_EQ("", SnapshotDifference(s_before->services, after.services));
-    EXPECT_EQ(Names(s_before->serviceNames), Names(after.serviceNames));
-}
-
-// ---------------------------------------------------------------------------
-// The package of this prefix's width (KESTOR_MSI): installed, broken,
-// repaired with the repair the checker names, removed. On 64-bit Windows
-// both widths of the checker look, each as a client of its own width.
-std::vector<std::string> PackageCheckers()
-{
-    std::vector<std::string> checkers = {Environment("ProgramFiles") +
-                                         "\\Kestor\\kestor-check.exe"};
-    if (OnWin64())
-        checkers.push_back(Environment("ProgramW6432") + "\\Kestor\\kestor-check.exe");
-    return checkers;
-}
-
-// The product code in "msiexec /fa {...} /qn".
-std::string ProductCodeIn(const std::string &output)
-{
-    size_t at = output.find("msiexec /fa {");
-    return at == std::string::npos ? std::string() : output.substr(at + 12, 38);
-}
-
-TEST(CheckerPackage, InstalledBrokenRepairedAndRemoved)
-{
-    const std::string package = Quoted(Environment("KESTOR_MSI"));
-    ASSERT_NE("\"\"", package) << "KESTOR_MSI is not set";
-    ASSERT_EXIT_CODE(S_OK, RunProcess("msiexec /i " + package + " /qn"));
-    ExpectHealthyAndUnchanged(PackageCheckers());
-    SaveJsonReport(PackageCheckers().back(), "package-healthy");
-
-    // The proxy registration of the clients' own width goes: on 64-bit
-    // Windows the 64-bit view's, which only 64-bit clients use.
-    HKEY interfaces = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "Interface", 0,
-                                           KEY_ALL_ACCESS | (OnWin64() ? KEY_WOW64_64KEY : 0),
-                                           &interfaces));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(interfaces, KESTOR_IID_TEXT));
-    RegCloseKey(interfaces);
-    std::string productCode;
-    for (const std::string &checker : PackageCheckers()) {
-        Verdict verdict = Check(checker);
-        EXPECT_TRUE(NamesFirst("proxy", verdict)) << checker;
-        productCode = ProductCodeIn(verdict.run.output);
-    }
-    SaveJsonReport(PackageCheckers().front(), "package-broken");
-
-    // The remedy is "msiexec /fa {ProductCode} /qn"; Wine's msiexec takes
-    // no product code after /f, so the same repair is asked for with /i.
-    ASSERT_EQ(38u, productCode.size());
-    ASSERT_EXIT_CODE(S_OK, RunProcess("msiexec /i " + productCode +
-                                      " REINSTALL=ALL REINSTALLMODE=a /qn"));
-    for (const std::string &checker : PackageCheckers())
-        EXPECT_TRUE(IsHealthy(Check(checker))) << checker;
-
-    // The checkers go with the package; the build's stands in afterwards.
-    ASSERT_EXIT_CODE(S_OK, RunProcess("msiexec /x " + package + " /qn"));
-    EXPECT_TRUE(NamesFirst("class", Check(ProgramFolder() + "kestor-check.exe")));
     EXPECT_EQ(0u, ServiceState(kService));
+    EXPECT_TRUE(CheckerNamesFirst("class", RunChecker(Checker())));
+    CheckerVerdict quiet = RunChecker(Checker(), "--quiet");
+    EXPECT_TRUE(quiet.passed.empty()) << "--quiet prints only failures:\n" << quiet.run.output;
+    EXPECT_NE(std::string::npos, quiet.run.output.find("install.cmd")) << quiet.run.output;
+    SaveJsonReport(Checker(), "install-script-removed-quiet", "--json --quiet");
 }
 
 }  // namespace
