@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "broker/kestor_interface.h"
+#include "checker/owned_handles.h"
 #include "checker/service_check.h"
 
 namespace {
@@ -16,23 +17,6 @@ const char kCall[] = "call";
 const DWORD kCallTimeoutMs = 120000;
 // A value type the broker refuses before it looks at anything else.
 const SettingValueType kRefusedType = static_cast<SettingValueType>(0);
-
-class OwnedHandle
-{
-public:
-    explicit OwnedHandle(HANDLE handle) : m_handle(handle) {}
-    ~OwnedHandle()
-    {
-        if (m_handle != nullptr)
-            CloseHandle(m_handle);
-    }
-    OwnedHandle(const OwnedHandle &) = delete;
-    OwnedHandle &operator=(const OwnedHandle &) = delete;
-    HANDLE Get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 class OwnedBstr
 {
@@ -120,7 +104,7 @@ CheckResult CheckEndToEnd(const Installation &installation)
     auto outcome = std::make_shared<CallOutcome>();
     auto *handOver = new std::shared_ptr<CallOutcome>(outcome);
     OwnedHandle thread(CreateThread(nullptr, 0, CallThread, handOver, 0, nullptr));
-    if (thread.Get() == nullptr) {
+    if (!thread.Valid()) {
         delete handOver;
         return NotChecked(kCall, "a thread for the call", GetLastError(), std::string());
     }

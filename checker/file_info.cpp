@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "checker/owned_handles.h"
 #include "checker/registry_reader.h"
 
 FileSystemView::FileSystemView(bool native64)
@@ -23,23 +24,6 @@ FileSystemView::~FileSystemView()
 }
 
 namespace {
-
-class OwnedFile
-{
-public:
-    explicit OwnedFile(HANDLE handle) : m_handle(handle) {}
-    ~OwnedFile()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
-    }
-    OwnedFile(const OwnedFile &) = delete;
-    OwnedFile &operator=(const OwnedFile &) = delete;
-    HANDLE Get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 bool ReadAt(HANDLE file, LONG offset, void *buffer, DWORD size)
 {
@@ -70,10 +54,10 @@ bool FileExists(const InstalledFile &file)
 WORD ImageMachine(const InstalledFile &file)
 {
     FileSystemView view(file.native64);
-    OwnedFile handle(CreateFileA(file.path.c_str(), GENERIC_READ,
+    OwnedHandle handle(CreateFileA(file.path.c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, 0, nullptr));
-    if (handle.Get() == INVALID_HANDLE_VALUE)
+    if (!handle.Valid())
         return 0;
     IMAGE_DOS_HEADER dos = {};
     DWORD signature = 0;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "checker/owned_handles.h"
 #include "checker/registry_reader.h"
 
 namespace {
@@ -9,23 +10,6 @@ namespace {
 const char kService[] = "service";
 const char kServiceKey[] = "System\\CurrentControlSet\\Services\\" KESTOR_CHECK_SERVICE_NAME;
 const char kQueryRemedy[] = "run the check as a user who may query services";
-
-class ServiceHandle
-{
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
-    ~ServiceHandle()
-    {
-        if (m_handle != nullptr)
-            CloseServiceHandle(m_handle);
-    }
-    ServiceHandle(const ServiceHandle &) = delete;
-    ServiceHandle &operator=(const ServiceHandle &) = delete;
-    SC_HANDLE Get() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
 
 const char *StateName(DWORD state)
 {
