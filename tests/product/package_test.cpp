@@ -331,24 +331,32 @@ TEST_F(ProductPackage, InstallCallRepairAndRemove)
     ExpectServedByTheService("installed");
     ExpectCheckersHealthyAndReadOnly(PackageCheckers());
 
-    // Repair (what "msiexec /fa" asks for; Wine's msiexec cannot take /f)
-    // puts back lost files and registrations, with the service running.
+    // Files and registrations get lost, the proxy registration one view at a
+    // time, the 64-bit one first; each time each checker names the proxy and
+    // that view first, and as its remedy this product's repair
+    // "msiexec /fa {ProductCode} /qn".
+    std::string productCode;
+    auto expectProxyNamed = [&productCode](const View &view) {
+        for (const std::string &checker : PackageCheckers()) {
+            CheckerVerdict verdict = RunChecker(checker);
+            EXPECT_TRUE(CheckerNamesFirst("proxy", verdict)) << checker;
+            EXPECT_NE(std::string::npos, verdict.run.output.find(std::string(view.name) + ": "))
+                << verdict.run.output;
+            productCode = RemedyProductCode(verdict.run.output);
+        }
+    };
     ASSERT_TRUE(DeleteFileA((InstallFolder() + "kestor-set.exe").c_str()));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, "Interface\\" KESTOR_IID_TEXT));
     if (OnWin64()) {
         ASSERT_TRUE(DeleteFileA((NativeInstallFolder() + "KestorPr.dll").c_str()));
         ASSERT_EQ(ERROR_SUCCESS,
                   RegDeleteKeyExA(HKEY_CLASSES_ROOT, kProxyServerKey, KEY_WOW64_64KEY, 0));
         ASSERT_FALSE(KeyExists(kNativeView, kProxyServerKey));
+        expectProxyNamed(kNativeView);
     }
-    // Each checker names the proxy first, and as its remedy this product's
-    // "msiexec /fa {ProductCode} /qn": the same repair, asked for with /i.
-    std::string productCode;
-    for (const std::string &checker : PackageCheckers()) {
-        CheckerVerdict verdict = RunChecker(checker);
-        EXPECT_TRUE(CheckerNamesFirst("proxy", verdict)) << checker;
-        productCode = RemedyProductCode(verdict.run.output);
-    }
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, "Interface\\" KESTOR_IID_TEXT));
+    expectProxyNamed(Views().front());
+    // That repair puts back what was lost, with the service running. Wine's
+    // msiexec takes no product code after /f: the same repair is asked with /i.
     ASSERT_EQ(38u, productCode.size());
     EXPECT_EXIT_CODE(S_OK, MsiExec("/i " + productCode + " REINSTALL=ALL REINSTALLMODE=a", "repair"));
     ExpectInstalled(KESTOR_PRODUCT_VERSION);
