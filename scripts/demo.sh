@@ -34,7 +34,7 @@ step "Installing what is missing" \
   "The MinGW-w64 cross compilers, Wine, CMake, Ninja, GoogleTest."
 bash scripts/install-deps.sh
 
-step "Building ZovKestor.exe, KestorPr.dll and kestor-set.exe into $build/" \
+step "Building ZovKestor.exe, KestorPr.dll, kestor-set.exe and kestor-check.exe into $build/" \
   "32-bit Windows programs, cross-compiled on Debian, and x64/KestorPr.dll" \
   "for 64-bit clients."
 cmake -S . -B "$build" -G Ninja >/dev/null
