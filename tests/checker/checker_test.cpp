@@ -245,7 +245,7 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
          [&] {
              StopService();
              move(folder + "KestorPr.dll", folder + "KestorPr.dll.away");
-             EXPECT_TRUE(CopyFileA((ProgramFolder() + "KestorPrOlder.dll").c_str(),
+             EXPECT_TRUE(CopyFileA((ProgramFolder() + "KestorPrOtherVersion.dll").c_str(),
                                    (folder + "KestorPr.dll").c_str(), TRUE));
          },
          [&] {
