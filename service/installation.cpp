@@ -2,10 +2,10 @@
 // COM start the server through the SCM, and the SCM entry itself.
 #include "service_module.h"
 
+#include "base/registry_key.h"
 #include "broker/kestor_interface.h"
 #include "native_class_link.h"
 #include "registrar/module_file_name.h"
-#include "registry_key.h"
 
 namespace {
 

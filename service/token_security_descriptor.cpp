@@ -2,11 +2,7 @@
 
 #include <cstdlib>
 
-HRESULT HresultFromLastError()
-{
-    DWORD error = GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
+#include "base/hresult.h"
 
 namespace {
 
