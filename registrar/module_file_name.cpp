@@ -2,21 +2,13 @@
 
 #include <cwchar>
 
-namespace {
-
-HRESULT ReadFailure()
-{
-    DWORD error = GetLastError();
-    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
-}  // namespace
+#include "base/hresult.h"
 
 HRESULT GetWideModuleFileName(HINSTANCE module, WCHAR *path, DWORD capacity)
 {
     DWORD length = GetModuleFileNameW(module, path, capacity);
     if (length == 0)
-        return ReadFailure();
+        return HresultFromLastError();
     if (length >= capacity)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     return S_OK;
@@ -27,7 +19,7 @@ HRESULT CheckNarrowModuleFileName(HINSTANCE module)
     char narrow[MAX_PATH];
     DWORD length = GetModuleFileNameA(module, narrow, MAX_PATH);
     if (length == 0)
-        return ReadFailure();
+        return HresultFromLastError();
     if (length >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 

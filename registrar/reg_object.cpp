@@ -3,18 +3,11 @@
 #include <cstring>
 #include <new>
 
+#include "base/hresult.h"
 #include "registrar/reg_script_parser.h"
 #include "registrar/script_text.h"
 
 namespace {
-
-// The last error as an HRESULT. A failing call that left no error code is
-// still a failure.
-HRESULT LastErrorResult()
-{
-    const DWORD error = GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
 
 // Owns a module loaded as a data file.
 class CDataModule
@@ -182,18 +175,18 @@ HRESULT CRegObject::ApplyResourceScript(LPCOLESTR moduleFile, LPCSTR resourceNam
 
     CDataModule module;
     if (!module.Load(moduleFile))
-        return LastErrorResult();
+        return HresultFromLastError();
 
     HRSRC found = FindResourceA(module.Handle(), resourceName, resourceType);
     if (found == NULL)
-        return LastErrorResult();
+        return HresultFromLastError();
     HGLOBAL loaded = LoadResource(module.Handle(), found);
     if (loaded == NULL)
-        return LastErrorResult();
+        return HresultFromLastError();
     const void *bytes = LockResource(loaded);
     const DWORD size = SizeofResource(module.Handle(), found);
     if (bytes == NULL && size > 0)
-        return LastErrorResult();
+        return HresultFromLastError();
 
     // The script is the stored bytes up to the first NUL, taken as they are.
     CScriptCopy copy;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/hresult.h"
 #include "registrar/module_file_name.h"
 
 namespace {
@@ -12,13 +13,6 @@ namespace {
 // GetModuleFileNameA's limit and the room behind it for an appended index.
 const DWORD kPathLimit = 260;
 const size_t kPathBuffer = 270;
-
-// A failed call that left no error code must not read as success.
-HRESULT LastErrorResult()
-{
-    DWORD error = GetLastError();
-    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
 
 // Releases what LoadModuleTypeLibrary handed out.
 class LoadedTypeLibrary
@@ -114,7 +108,7 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
     char modulePath[kPathBuffer];
     DWORD length = GetModuleFileNameA(module, modulePath, kPathLimit);
     if (length == 0)
-        return LastErrorResult();
+        return HresultFromLastError();
     if (length == kPathLimit)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     modulePath[length] = '\0';

@@ -31,12 +31,9 @@ private:
 HRESULT ReadTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, PSID *sid)
 {
     DWORD size = 0;
-    if (!GetTokenInformation(token, kind, NULL, 0, &size))
-    {
-        DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER)
-            return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-    }
+    if (!GetTokenInformation(token, kind, NULL, 0, &size) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return HresultFromLastError();
     if (size < sizeof(PSID))
         return E_FAIL;
     void *record = std::malloc(size);
