@@ -1,5 +1,7 @@
 #include "kestor_obj.h"
 
+#include "base/handle_owner.h"
+
 namespace {
 
 // The only key the object writes, and the text a key path is tested against.
@@ -7,27 +9,6 @@ const WCHAR kSettingsKey[] = KESTOR_SETTINGS_KEY_W;
 const size_t kSettingsKeyLength = sizeof kSettingsKey / sizeof kSettingsKey[0] - 1;
 
 const REGSAM kSettingsAccess = KEY_READ | KEY_WRITE;
-
-// Owner of the settings key for the length of one call.
-class SettingsKeyHandle
-{
-public:
-    SettingsKeyHandle() : m_key(NULL) {}
-    ~SettingsKeyHandle()
-    {
-        // Its result changes nothing for the caller.
-        if (m_key != NULL)
-            RegCloseKey(m_key);
-    }
-    SettingsKeyHandle(const SettingsKeyHandle &) = delete;
-    SettingsKeyHandle &operator=(const SettingsKeyHandle &) = delete;
-
-    HKEY *Place() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key;
-};
 
 // A key path passes when, over the shorter of itself and the fixed key
 // name, it agrees with that name code unit for code unit. A null path is
@@ -75,7 +56,7 @@ HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType
     if (!KeyPathAccepted(keyPath))
         return E_INVALIDARG;
 
-    SettingsKeyHandle key;
+    RegistryKeyHandle key;
     LONG result = RegOpenKeyExW(HKEY_CLASSES_ROOT, kSettingsKey, 0, kSettingsAccess, key.Place());
     if (result != ERROR_SUCCESS)
     {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/handle_owner.h"
 #include "base/hresult.h"
 #include "registrar/module_file_name.h"
 
@@ -13,24 +14,6 @@ namespace {
 // GetModuleFileNameA's limit and the room behind it for an appended index.
 const DWORD kPathLimit = 260;
 const size_t kPathBuffer = 270;
-
-// Releases what LoadModuleTypeLibrary handed out.
-class LoadedTypeLibrary
-{
-public:
-    LoadedTypeLibrary() : m_path(NULL), m_library(NULL) {}
-    ~LoadedTypeLibrary()
-    {
-        if (m_library != NULL)
-            m_library->Release();
-        SysFreeString(m_path);
-    }
-    LoadedTypeLibrary(const LoadedTypeLibrary &) = delete;
-    LoadedTypeLibrary &operator=(const LoadedTypeLibrary &) = delete;
-
-    BSTR m_path;
-    ITypeLib *m_library;
-};
 
 HRESULT LoadFromNarrowPath(const char *path, WCHAR *widePath, ITypeLib **library)
 {
@@ -166,9 +149,9 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
 
 HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
 {
-    LoadedTypeLibrary typeLibrary;
-    HRESULT hr = LoadModuleTypeLibrary(module, index, &typeLibrary.m_path,
-                                       &typeLibrary.m_library);
+    OwnedBstr path;
+    InterfaceReference<ITypeLib> library;
+    HRESULT hr = LoadModuleTypeLibrary(module, index, path.Place(), library.Place());
     if (FAILED(hr))
         return hr;
 
@@ -177,7 +160,7 @@ HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
     BSTR helpFile = NULL;
     WCHAR helpDirectory[kPathLimit];
     const WCHAR *helpDirectoryArgument = NULL;
-    if (SUCCEEDED(typeLibrary.m_library->GetDocumentation(-1, NULL, NULL, NULL, &helpFile)))
+    if (SUCCEEDED(library->GetDocumentation(-1, NULL, NULL, NULL, &helpFile)))
     {
         size_t copied = 0;
         if (helpFile != NULL)
@@ -197,24 +180,23 @@ HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
         SysFreeString(helpFile);
     }
 
-    return RegisterTypeLib(typeLibrary.m_library, typeLibrary.m_path,
-                           const_cast<WCHAR *>(helpDirectoryArgument));
+    return RegisterTypeLib(library, path, const_cast<WCHAR *>(helpDirectoryArgument));
 }
 
 HRESULT UnregisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
 {
-    LoadedTypeLibrary typeLibrary;
-    HRESULT hr = LoadModuleTypeLibrary(module, index, &typeLibrary.m_path,
-                                       &typeLibrary.m_library);
+    OwnedBstr path;
+    InterfaceReference<ITypeLib> library;
+    HRESULT hr = LoadModuleTypeLibrary(module, index, path.Place(), library.Place());
     if (FAILED(hr))
         return hr;
 
     TLIBATTR *attributes = NULL;
-    hr = typeLibrary.m_library->GetLibAttr(&attributes);
+    hr = library->GetLibAttr(&attributes);
     if (FAILED(hr))
         return hr;
     hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                            attributes->lcid, attributes->syskind);
-    typeLibrary.m_library->ReleaseTLibAttr(attributes);
+    library->ReleaseTLibAttr(attributes);
     return hr;
 }

@@ -2,29 +2,10 @@
 
 #include <cstdlib>
 
+#include "base/handle_owner.h"
 #include "base/hresult.h"
 
 namespace {
-
-// Owns an open token handle.
-class TokenHandle
-{
-public:
-    TokenHandle() : m_handle(NULL) {}
-    ~TokenHandle()
-    {
-        if (m_handle != NULL)
-            CloseHandle(m_handle);
-    }
-    TokenHandle(const TokenHandle &) = delete;
-    TokenHandle &operator=(const TokenHandle &) = delete;
-
-    HANDLE *Place() { return &m_handle; }
-    HANDLE Get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 // A copy of the SID one token-information class points to (TokenUser and
 // TokenPrimaryGroup both start with that pointer).
@@ -129,7 +110,7 @@ HRESULT CTokenSecurityDescriptor::BuildFromToken(BOOL defaulted, BOOL fallBackTo
     PSID user = NULL;
     PSID group = NULL;
     {
-        TokenHandle token;
+        KernelHandle token;
         if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, token.Place()))
             hr = ReadTokenSids(token.Get(), &user, &group);
         else
@@ -137,7 +118,7 @@ HRESULT CTokenSecurityDescriptor::BuildFromToken(BOOL defaulted, BOOL fallBackTo
     }
     if (FAILED(hr) && HRESULT_CODE(hr) == ERROR_NO_TOKEN && fallBackToProcess)
     {
-        TokenHandle token;
+        KernelHandle token;
         if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Place()))
             hr = ReadTokenSids(token.Get(), &user, &group);
         else
