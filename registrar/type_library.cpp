@@ -2,7 +2,6 @@
 
 #include <oleauto.h>
 
-#include <cstring>
 #include <cwchar>
 
 #include "base/handle_owner.h"
@@ -14,6 +13,39 @@ namespace {
 // GetModuleFileNameA's limit and the room behind it for an appended index.
 const DWORD kPathLimit = 260;
 const size_t kPathBuffer = 270;
+
+// The extension starts at the last dot of the file name proper; a dot in a
+// folder name does not count. Without one it is the end of the path.
+template <class Char, class Next>
+Char *FindExtension(Char *path, Char *end, Next next)
+{
+    Char *extension = NULL;
+    for (Char *p = path; *p != 0; p = next(p))
+    {
+        if (*p == '\\')
+            extension = NULL;
+        else if (*p == '.')
+            extension = p;
+    }
+    return extension != NULL ? extension : end;
+}
+
+// Where the library is looked for: in the module file itself (path, with any
+// index appended), then in "<path without extension>.tlb" beside it. load
+// takes the path in its own character type.
+template <class Char, class Load>
+HRESULT LoadFromModuleOrBeside(Char *path, Char *extension, Load load)
+{
+    HRESULT hr = load(path);
+    if (SUCCEEDED(hr))
+        return hr;
+    if (static_cast<size_t>(extension - path) + 5 > kPathLimit)
+        return E_FAIL;
+    const char suffix[] = ".tlb";
+    for (size_t i = 0; i < sizeof suffix; ++i)
+        extension[i] = static_cast<Char>(suffix[i]);
+    return load(path);
+}
 
 HRESULT LoadFromNarrowPath(const char *path, WCHAR *widePath, ITypeLib **library)
 {
@@ -32,16 +64,8 @@ HRESULT LoadByWidePath(HINSTANCE module, LPCOLESTR index, WCHAR *widePath, IType
     if (FAILED(hr))
         return hr;
     size_t length = std::wcslen(widePath);
-    WCHAR *extension = NULL;
-    for (WCHAR *p = widePath; *p != L'\0'; ++p)
-    {
-        if (*p == L'\\')
-            extension = NULL;
-        else if (*p == L'.')
-            extension = p;
-    }
-    if (extension == NULL)
-        extension = widePath + length;
+    WCHAR *extension =
+        FindExtension(widePath, widePath + length, [](WCHAR *p) { return p + 1; });
 
     if (index != NULL)
     {
@@ -49,15 +73,8 @@ HRESULT LoadByWidePath(HINSTANCE module, LPCOLESTR index, WCHAR *widePath, IType
             return E_FAIL;
         std::wcscpy(widePath + length, index);
     }
-    hr = LoadTypeLib(widePath, library);
-    if (FAILED(hr))
-    {
-        if (static_cast<size_t>(extension - widePath) + 5 > kPathLimit)
-            return E_FAIL;
-        std::wcscpy(extension, L".tlb");
-        hr = LoadTypeLib(widePath, library);
-    }
-    return hr;
+    return LoadFromModuleOrBeside(widePath, extension,
+                                  [library](WCHAR *path) { return LoadTypeLib(path, library); });
 }
 
 // Hands the loaded library and its path to the caller; the result is that
@@ -105,18 +122,8 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
         return FAILED(hr) ? hr : HandOver(widePath, loaded, hr, path, library);
     }
 
-    // The extension starts at the last dot of the file name proper; a dot
-    // in a folder name does not count.
-    char *extension = NULL;
-    for (char *p = modulePath; *p != '\0'; p = CharNextA(p))
-    {
-        if (*p == '\\')
-            extension = NULL;
-        else if (*p == '.')
-            extension = p;
-    }
-    if (extension == NULL)
-        extension = modulePath + length;
+    char *extension = FindExtension(modulePath, modulePath + length,
+                                    [](char *p) { return CharNextA(p); });
 
     if (index != NULL)
     {
@@ -132,18 +139,11 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
             return E_OUTOFMEMORY;
     }
 
-    hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
+    hr = LoadFromModuleOrBeside(modulePath, extension, [&widePath, &loaded](char *narrow) {
+        return LoadFromNarrowPath(narrow, widePath, &loaded);
+    });
     if (FAILED(hr))
-    {
-        // Not inside the module: try "<path without extension>.tlb".
-        if (static_cast<size_t>(extension - modulePath) + 5 > kPathLimit)
-            return E_FAIL;
-        std::strcpy(extension, ".tlb");
-        hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
-        if (FAILED(hr))
-            return hr;
-    }
-
+        return hr;
     return HandOver(widePath, loaded, hr, path, library);
 }
 
