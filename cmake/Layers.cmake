@@ -7,7 +7,8 @@
 # kestor_folder_headers(<target> [ONLY header...])
 # Gives <target>, and whatever links it, the headers of the folder whose
 # CMakeLists.txt calls this, as "<folder>/<header>": all of them, or with
-# ONLY just those named.
+# ONLY just those named. The target counts as that folder's for the check
+# of the arrows between folders (tests/layers).
 function(kestor_folder_headers target)
   cmake_parse_arguments(ARG "" "" "ONLY" ${ARGN})
   file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
@@ -36,4 +37,43 @@ function(kestor_folder_headers target)
   endif()
   set_property(TARGET ${target} PROPERTY KESTOR_FOLDER ${folder})
   set_property(GLOBAL APPEND PROPERTY KESTOR_FOLDER_TARGETS ${target})
+endfunction()
+
+# kestor_write_folder_arrows(<file>)
+# Writes the arrows between folders that the links of all their targets
+# draw, as CMake variables: KESTOR_FOLDERS (those that give out headers),
+# and KESTOR_ARROWS_<folder> for the folders each one links. Called once
+# every target has its links.
+function(kestor_write_folder_arrows file)
+  get_property(exposing GLOBAL PROPERTY KESTOR_FOLDER_TARGETS)
+  set(folders)
+  foreach(target IN LISTS exposing)
+    get_target_property(folder ${target} KESTOR_FOLDER)
+    list(APPEND folders ${folder})
+  endforeach()
+  list(REMOVE_DUPLICATES folders)
+  set(text "set(KESTOR_FOLDERS ${folders})\n")
+  foreach(from IN LISTS folders)
+    set(arrows)
+    get_property(targets DIRECTORY ${CMAKE_SOURCE_DIR}/${from} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(links ${target} LINK_LIBRARIES)
+      foreach(link IN LISTS links)
+        if(TARGET ${link})
+          get_target_property(imported ${link} IMPORTED)
+          get_target_property(to ${link} SOURCE_DIR)
+          file(RELATIVE_PATH to ${CMAKE_SOURCE_DIR} ${to})
+          if(NOT imported AND NOT to STREQUAL from)
+            list(APPEND arrows ${to})
+          endif()
+        endif()
+      endforeach()
+    endforeach()
+    if(arrows)
+      list(REMOVE_DUPLICATES arrows)
+    endif()
+    string(MAKE_C_IDENTIFIER ${from} name)
+    string(APPEND text "set(KESTOR_ARROWS_${name} ${arrows})\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${file} CONTENT "${text}")
 endfunction()
