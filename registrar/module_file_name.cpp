@@ -14,17 +14,26 @@ HRESULT GetWideModuleFileName(HINSTANCE module, WCHAR *path, DWORD capacity)
     return S_OK;
 }
 
+HRESULT GetNarrowModuleFileName(HINSTANCE module, char *path, DWORD capacity, DWORD *length)
+{
+    *length = GetModuleFileNameA(module, path, capacity);
+    if (*length == 0)
+        return HresultFromLastError();
+    if (*length >= capacity)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
 HRESULT CheckNarrowModuleFileName(HINSTANCE module)
 {
     char narrow[MAX_PATH];
-    DWORD length = GetModuleFileNameA(module, narrow, MAX_PATH);
-    if (length == 0)
-        return HresultFromLastError();
-    if (length >= MAX_PATH)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    DWORD length = 0;
+    HRESULT hr = GetNarrowModuleFileName(module, narrow, MAX_PATH, &length);
+    if (FAILED(hr))
+        return hr;
 
     WCHAR wide[MAX_PATH];
-    HRESULT hr = GetWideModuleFileName(module, wide, MAX_PATH);
+    hr = GetWideModuleFileName(module, wide, MAX_PATH);
     if (FAILED(hr))
         return hr;
 

@@ -2,7 +2,6 @@
 // the script resource applied in the module's name.
 #include "registrar/module_script.h"
 
-#include "base/hresult.h"
 #include "registrar/module_file_name.h"
 
 namespace {
@@ -32,11 +31,10 @@ HRESULT ApplyModuleScript(CRegObject &registrar, HINSTANCE instance, LPCSTR reso
                           BOOL registerScript)
 {
     char modulePath[kModulePathLimit];
-    DWORD length = GetModuleFileNameA(instance, modulePath, kModulePathLimit);
-    if (length == 0)
-        return HresultFromLastError();
-    if (length == kModulePathLimit)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    DWORD length = 0;
+    HRESULT hr = GetNarrowModuleFileName(instance, modulePath, kModulePathLimit, &length);
+    if (FAILED(hr))
+        return hr;
 
     WCHAR widePath[kModulePathLimit];
     if (MultiByteToWideChar(CP_THREAD_ACP, 0, modulePath, -1, widePath, kModulePathLimit) == 0)
@@ -60,7 +58,7 @@ HRESULT ApplyModuleScript(CRegObject &registrar, HINSTANCE instance, LPCSTR reso
         moduleValue = quotedPath;
     }
 
-    HRESULT hr = registrar.DefineReplacement(L"Module", moduleValue);
+    hr = registrar.DefineReplacement(L"Module", moduleValue);
     if (FAILED(hr))
         return hr;
     hr = registrar.DefineReplacement(L"Module_Raw", doubledPath);

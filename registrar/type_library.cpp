@@ -5,7 +5,6 @@
 #include <cwchar>
 
 #include "base/handle_owner.h"
-#include "base/hresult.h"
 #include "registrar/module_file_name.h"
 
 namespace {
@@ -106,16 +105,13 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
         return E_POINTER;
 
     char modulePath[kPathBuffer];
-    DWORD length = GetModuleFileNameA(module, modulePath, kPathLimit);
-    if (length == 0)
-        return HresultFromLastError();
-    if (length == kPathLimit)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    modulePath[length] = '\0';
+    DWORD length = 0;
+    HRESULT hr = GetNarrowModuleFileName(module, modulePath, kPathLimit, &length);
+    if (FAILED(hr))
+        return hr;
 
     WCHAR widePath[kPathBuffer];
     ITypeLib *loaded = NULL;
-    HRESULT hr = S_OK;
     if (CheckNarrowModuleFileName(module) == HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION))
     {
         hr = LoadByWidePath(module, index, widePath, &loaded);
