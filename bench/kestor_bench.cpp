@@ -751,6 +751,97 @@ int MeasureClientWidths()
     return 0;
 }
 
+// ---- Brokered write into a key that holds many values ------------------------
+
+const int kValuesInFullKey = 10000;
+const int kFullKeyBatches = 10;
+
+struct FullKeyFigures
+{
+    double fewValues, manyValues;  // medians per call, microseconds
+};
+
+// Adds (or deletes again) kValuesInFullKey values of a typical setting's
+// size to the settings key, beside the benchmark's own.
+void FillSettingsKey(bool add)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, NULL, 0, KEY_ALL_ACCESS,
+                        NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    const wchar_t data[] = L"a setting of typical length";
+    for (int i = 0; i < kValuesInFullKey; ++i)
+    {
+        wchar_t name[32];
+        swprintf(name, 32, L"KestorBenchFill%05d", i);
+        if (add)
+            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
+                           sizeof data);
+        else
+            RegDeleteValueW(key, name);
+    }
+    RegCloseKey(key);
+}
+
+// The brokered write with kValuesInFullKey values in the key next to the
+// same write with the key as MeasureCalls leaves it: the broker checks the
+// key's bounds before each write, and that check must not grow with the
+// key. Batches alternate between the two states, so load from elsewhere on
+// the machine meets both alike.
+FullKeyFigures MeasureWritesIntoAFullKey()
+{
+    FullKeyFigures figures = {};
+    IKestor *object = NULL;
+    if (!Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                                reinterpret_cast<void **>(&object)),
+               "activating the broker"))
+        return figures;
+    BSTR path = SysAllocString(L"GPI\\Settings");
+    BSTR name = SysAllocString(L"BenchValue");
+    BSTR data = SysAllocString(L"benchmark data of moderate length");
+    Samples few, many;
+    bool full = false;
+    for (int batch = 0; batch < kFullKeyBatches; ++batch)
+    {
+        Samples &samples = full ? many : few;
+        for (int i = 0; i < kCalls * 2 / kFullKeyBatches; ++i)
+        {
+            double start = Now();
+            HRESULT hr = object->SetSettingValue(SettingValueString, path, name, data);
+            samples.push_back((Now() - start) * 1e6);
+            if (FAILED(hr))
+            {
+                Check(hr, "the brokered write into a full key");
+                batch = kFullKeyBatches;
+                break;
+            }
+        }
+        full = !full;
+        FillSettingsKey(full);
+    }
+    if (full)
+        FillSettingsKey(false);
+    SysFreeString(path);
+    SysFreeString(name);
+    SysFreeString(data);
+    object->Release();
+    WaitForNoProcess(kBrokerServer.exeName);
+    figures.fewValues = Median(few);
+    figures.manyValues = Median(many);
+    return figures;
+}
+
+void PrintWritesIntoAFullKey(const FullKeyFigures &figures)
+{
+    std::printf("\nBrokered write, %d calls of each in alternating batches (microseconds)\n",
+                kCalls);
+    std::printf("  into the key as above                        %10.1f\n", figures.fewValues);
+    std::printf("  into the key holding %5d other values      %10.1f\n", kValuesInFullKey,
+                figures.manyValues);
+    Verdict("brokered write, 10,000 values in the key / few", figures.manyValues,
+            figures.fewValues, 1.05);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -781,6 +872,7 @@ int main(int argc, char **argv)
     std::vector<Samples> coldLocal = ColdActivations(localPhase);
 
     CallFigures calls = MeasureCallsOnWarmServers();
+    FullKeyFigures fullKey = MeasureWritesIntoAFullKey();
 
     // The same program registered as a service: COM starts it through the SCM.
     RunOrSay(broker + " -Service", "ZovKestor -Service");
@@ -828,6 +920,8 @@ int main(int argc, char **argv)
                 small.registerSeconds * 1e3, small.unregisterSeconds * 1e3);
     std::printf("  %5d keys: register %9.1f   unregister %9.1f\n", keys * 10,
                 large.registerSeconds * 1e3, large.unregisterSeconds * 1e3);
+
+    PrintWritesIntoAFullKey(fullKey);
 
     std::printf("\nRatios\n");
     Verdict("brokered write / (floor + in-process write)", calls.write,

@@ -36,6 +36,33 @@ DEFINE_GUID(LIBID_ZovKestorLib,
 #define KESTOR_SETTINGS_KEY_W L"GPI\\Settings"
 
 /*
+ * Bounds on what the broker stores, so that no caller can fill the machine's
+ * registry through it. A value's size is its data in bytes as stored: for a
+ * string, (characters + 1) * 2, embedded NULs and the terminator included.
+ * The key's size is the sum over all its values, of every type and whoever
+ * wrote them, the default value included, of the name's length in bytes
+ * (UTF-16, no terminator) and the data's size.
+ *
+ *   KESTOR_MAX_VALUE_BYTES  one value's data: 1 MiB, so at most 524,287
+ *                           characters
+ *   KESTOR_MAX_VALUES       values in the key
+ *   KESTOR_MAX_KEY_BYTES    size of the key: 64 MiB
+ *
+ * A write that would take the key past a bound is refused with
+ * KESTOR_E_QUOTA before anything is written (the key is not even created).
+ * Overwriting a value never adds to the count, and an overwrite that does
+ * not grow the value is accepted even when the key is at or over a bound,
+ * so a full key can always be updated in place.
+ */
+#define KESTOR_MAX_VALUE_BYTES 0x100000UL
+#define KESTOR_MAX_VALUES 65536UL
+#define KESTOR_MAX_KEY_BYTES 0x4000000UL
+
+/* HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA): "Not enough quota is
+   available to process this command." */
+#define KESTOR_E_QUOTA ((HRESULT)0x80070718L)
+
+/*
  * Kind of value to store. Every 32-bit value crosses the wire unchanged and
  * reaches the object, which accepts only SettingValueString. In C++ the
  * underlying type is fixed so that out-of-range values stay well defined.
@@ -61,7 +88,10 @@ IKestor : public IUnknown
 public:
     /* Slot 3. Stores valueData as a REG_SZ value named valueName under
        HKEY_CLASSES_ROOT\GPI\Settings; keyPath only decides whether the call
-       is refused. */
+       is refused. Returns S_OK; E_INVALIDARG for a null name or data, a type
+       other than SettingValueString or a key path that does not agree with
+       "GPI\Settings"; KESTOR_E_QUOTA past a bound above; otherwise the
+       registry's own error as an HRESULT. */
     virtual HRESULT STDMETHODCALLTYPE SetSettingValue(SettingValueType valueType,
                                                       BSTR keyPath,
                                                       BSTR valueName,

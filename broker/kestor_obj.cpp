@@ -1,6 +1,7 @@
 #include "kestor_obj.h"
 
 #include "base/handle_owner.h"
+#include "settings_quota.h"
 
 namespace {
 
@@ -56,6 +57,14 @@ HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType
     if (!KeyPathAccepted(keyPath))
         return E_INVALIDARG;
 
+    // The length prefix, not the first NUL, decides how much is stored, so
+    // embedded NULs and the terminator are all written. A value too large
+    // is refused before the key is even created.
+    const ULONGLONG byteCount =
+        (static_cast<ULONGLONG>(SysStringLen(valueData)) + 1) * sizeof(WCHAR);
+    if (!ValueSizeAllowed(byteCount))
+        return FromWin32(ERROR_NOT_ENOUGH_QUOTA);
+
     RegistryKeyHandle key;
     LONG result = RegOpenKeyExW(HKEY_CLASSES_ROOT, kSettingsKey, 0, kSettingsAccess, key.Place());
     if (result != ERROR_SUCCESS)
@@ -71,11 +80,12 @@ HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType
         }
     }
 
-    // The length prefix, not the first NUL, decides how much is stored, so
-    // embedded NULs and the terminator are all written.
-    const DWORD byteCount = (SysStringLen(valueData) + 1) * sizeof(WCHAR);
+    result = CheckKeyQuota(key.Get(), valueName, byteCount);
+    if (result != ERROR_SUCCESS)
+        return FromWin32(result);
     result = RegSetValueExW(key.Get(), valueName, 0, REG_SZ,
-                            reinterpret_cast<const BYTE *>(valueData), byteCount);
+                            reinterpret_cast<const BYTE *>(valueData),
+                            static_cast<DWORD>(byteCount));
     return result == ERROR_SUCCESS ? S_OK : FromWin32(result);
 }
 

@@ -253,6 +253,155 @@ TEST_F(SettingsWriterTest, RegistryFailuresComeBackAsWin32Results)
     EXPECT_SUCCEEDED(Set(SettingValueString, L"", L"after", L"d"));
 }
 
+// ---- Bounds on what the key may hold ----------------------------------------
+
+// The longest string a value may hold: its bytes, terminator included, are
+// exactly the per-value limit.
+const size_t kLongestString = KESTOR_MAX_VALUE_BYTES / sizeof(WCHAR) - 1;
+
+// One write of a sequence and what it must give: S_OK and the value stored
+// whole, or KESTOR_E_QUOTA with the key exactly as it was.
+struct BoundedWrite
+{
+    const char *what;
+    const wchar_t *name;
+    size_t dataChars;
+    HRESULT expected;
+};
+
+class SettingsBoundsTest : public SettingsWriterTest
+{
+protected:
+    // Filled to its bounds the key holds 64 MiB: made beforehand as a
+    // volatile key, so that the registry never writes it to disk.
+    void PrepareKey()
+    {
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root.Handle(), L"GPI\\Settings", 0, NULL,
+                                                 REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
+                                                 &m_settings, NULL));
+    }
+    void TearDown() override
+    {
+        if (m_settings != NULL)
+            RegCloseKey(m_settings);
+        SettingsWriterTest::TearDown();
+    }
+
+    // Values the broker did not write count as well: binary ones here, so
+    // that any size can be made.
+    void AddRaw(const std::wstring &name, DWORD bytes)
+    {
+        static const std::string filler(KESTOR_MAX_VALUE_BYTES, '\x5a');
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(m_settings, name.c_str(), 0, REG_BINARY,
+                                 reinterpret_cast<const BYTE *>(filler.data()), bytes));
+    }
+
+    DWORD ValueCount()
+    {
+        DWORD values = 0;
+        HKEY key;
+        if (RegOpenKeyExW(m_root.Handle(), L"GPI\\Settings", 0, KEY_READ, &key) == ERROR_SUCCESS)
+        {
+            RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL,
+                             NULL);
+            RegCloseKey(key);
+        }
+        return values;
+    }
+
+    template <size_t N>
+    void Run(const BoundedWrite (&writes)[N])
+    {
+        for (const BoundedWrite &write : writes)
+        {
+            SCOPED_TRACE(write.what);
+            const StoredValue before = Read(write.name);
+            const DWORD valuesBefore = ValueCount();
+            const std::wstring data(write.dataChars, L'x');
+            HRESULT hr = Set(SettingValueString, L"", write.name, data.c_str());
+            EXPECT_HR(write.expected, hr);
+            const StoredValue after = Read(write.name);
+            if (write.expected == S_OK)
+            {
+                EXPECT_EQ((write.dataChars + 1) * sizeof(WCHAR), after.byteCount);
+                continue;
+            }
+            EXPECT_EQ(before.found, after.found);
+            EXPECT_EQ(before.byteCount, after.byteCount);
+            EXPECT_EQ(valuesBefore, ValueCount());
+        }
+    }
+
+    HKEY m_settings = NULL;
+};
+
+TEST_F(SettingsBoundsTest, OneValueHoldsAtMostTheValueLimit)
+{
+    const BoundedWrite first[] = {
+        {"past the limit, no key yet", L"big", kLongestString + 1, KESTOR_E_QUOTA},
+    };
+    Run(first);
+    EXPECT_FALSE(SettingsKeyExists());
+    const BoundedWrite writes[] = {
+        {"just under the limit", L"big", kLongestString - 1, S_OK},
+        {"at the limit", L"big", kLongestString, S_OK},
+        {"past the limit, overwriting", L"big", kLongestString + 1, KESTOR_E_QUOTA},
+        {"past the limit, default value", L"", kLongestString + 1, KESTOR_E_QUOTA},
+    };
+    Run(writes);
+}
+
+TEST_F(SettingsBoundsTest, TheKeyHoldsAtMostTheValueCount)
+{
+    PrepareKey();
+    for (DWORD i = 0; i < KESTOR_MAX_VALUES - 2; ++i)
+        AddRaw(L"f" + std::to_wstring(i), 0);
+    const BoundedWrite writes[] = {
+        {"just under the count", L"a", 0, S_OK},
+        {"at the count", L"b", 0, S_OK},
+        {"past the count", L"c", 0, KESTOR_E_QUOTA},
+        {"past the count, default value", L"", 0, KESTOR_E_QUOTA},
+        {"overwriting at the count", L"a", 0, S_OK},
+        {"overwriting at the count, growing", L"B", 100, S_OK},
+    };
+    Run(writes);
+    EXPECT_EQ(KESTOR_MAX_VALUES, ValueCount());
+}
+
+TEST_F(SettingsBoundsTest, TheKeyHoldsAtMostTheKeySizeNamesIncluded)
+{
+    // Full values of three-character names, then one that leaves 64 bytes:
+    // a value named "a" takes 2 bytes of name and (characters + 1) * 2 of data.
+    PrepareKey();
+    const DWORD fullValue = 3 * sizeof(WCHAR) + KESTOR_MAX_VALUE_BYTES;
+    DWORD left = KESTOR_MAX_KEY_BYTES - 64;
+    for (int i = 0; left >= fullValue; ++i, left -= fullValue)
+        AddRaw(L"f" + std::to_wstring(10 + i), KESTOR_MAX_VALUE_BYTES);
+    AddRaw(L"pad", left - 3 * sizeof(WCHAR));
+    const BoundedWrite writes[] = {
+        {"just under the size", L"a", 28, S_OK},
+        {"at the size", L"a", 30, S_OK},
+        {"past the size, growing", L"a", 31, KESTOR_E_QUOTA},
+        {"past the size, new value", L"b", 0, KESTOR_E_QUOTA},
+        {"overwriting at the size", L"A", 30, S_OK},
+        {"overwriting at the size, shrinking", L"a", 10, S_OK},
+    };
+    Run(writes);
+}
+
+TEST_F(SettingsBoundsTest, ALargeValueAmongManySmallOnesIsCountedExactly)
+{
+    // 201 values and a largest one of 1 MiB: by count and largest value the
+    // key might hold 200 MiB, but it holds 1 MiB and takes another.
+    PrepareKey();
+    AddRaw(L"large", KESTOR_MAX_VALUE_BYTES);
+    for (int i = 0; i < 200; ++i)
+        AddRaw(L"small" + std::to_wstring(i), 4);
+    const BoundedWrite writes[] = {{"another large value", L"next", kLongestString, S_OK}};
+    Run(writes);
+}
+
 // Without a redirection the value lands under the machine's classes root.
 // Only this test's own value is written, and what it created is removed.
 TEST(SettingsWriterUnredirected, WritesUnderTheRealClassesRoot)

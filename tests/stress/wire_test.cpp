@@ -213,14 +213,18 @@ TEST_F(WireTest, StringsArriveWhole)
     ASSERT_SUCCEEDED(Write(kSettings, L"", L"default"));
     EXPECT_TRUE(ReadSetting(L"", &value) && value == StringValue(L"default"));
 
-    // 1 MiB of data with every unit value but 0 in it, surrogates included.
-    std::wstring big(512 * 1024, L'\0');
+    // 1 MiB of data, terminator included (the most one value may hold), with
+    // every unit value but 0 in it, surrogates included.
+    std::wstring big(KESTOR_MAX_VALUE_BYTES / 2 - 1, L'\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<wchar_t>(1 + (i * 7919) % 0xFFFF);
     ASSERT_SUCCEEDED(Write(kSettings, L"wire-1mib", big));
     ASSERT_TRUE(ReadSetting(L"wire-1mib", &value));
     EXPECT_EQ(big.size() * 2 + 2, value.bytes.size());
     EXPECT_TRUE(value == StringValue(big)) << "1 MiB of data came back altered";
+    // One character more is refused with its own code, and nothing is stored.
+    EXPECT_HR(KESTOR_E_QUOTA, Write(kSettings, L"wire-past-1mib", big + L'x'));
+    EXPECT_FALSE(ReadSetting(L"wire-past-1mib", &value));
 
     // 1 MiB key paths: decided by their first 12 units.
     std::wstring longPath = kSettings + std::wstring(512 * 1024 - kSettings.size(), L'\\');
