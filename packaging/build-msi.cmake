@@ -16,14 +16,25 @@ if(NOT PLATFORM)
 elseif(NOT PLATFORM MATCHES "^(x86|x64)$")
   message(FATAL_ERROR "build-msi.cmake: PLATFORM ${PLATFORM} is neither x86 nor x64")
 endif()
-if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)(\\.[0-9]+)?$")
+if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)(\\.([0-9]+))?$")
   message(FATAL_ERROR "build-msi.cmake: VERSION ${VERSION} is not a.b.c.d")
 endif()
+# Windows Installer tells versions apart by their first three fields only.
+# A package that changed only the fourth would, under a product code made of
+# those three, be refused over the installed one (1638); under one made of
+# all four it would install beside it, since finding related products sees
+# no older version. Neither is an upgrade, so the fourth field stays 0.
+if(CMAKE_MATCH_5 GREATER 0)
+  message(FATAL_ERROR "build-msi.cmake: VERSION ${VERSION}: the fourth field of a package "
+          "version must be 0. Windows Installer ignores it, so a package that changed only "
+          "the fourth field would neither replace the installed version nor install over it. "
+          "Raise the third field instead.")
+endif()
 
-# Windows Installer tells versions apart by their first three fields only, so
-# those (and the platform) make the product code: rebuilding a version gives
-# the same product, which repair and removal by package depend on, and every
-# new version is a new product that replaces the old one (major upgrade).
+# So the first three fields (and the platform) make the product code:
+# rebuilding a version gives the same product, which repair and removal by
+# package depend on, and every new version is a new product that replaces the
+# old one (major upgrade).
 set(product_namespace 3E5B7A90-4C1D-4F28-9A6E-B2D81C0F5E47)
 string(UUID product_code NAMESPACE ${product_namespace}
        NAME "Kestor ${PLATFORM} ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}"
@@ -33,6 +44,9 @@ get_filename_component(output ${OUTPUT} ABSOLUTE)
 get_filename_component(source ${SOURCE} ABSOLUTE)
 set(partial ${output}.partial)
 file(REMOVE ${partial})
+# Not every generator makes the folders of a rule's outputs.
+get_filename_component(output_dir ${output} DIRECTORY)
+file(MAKE_DIRECTORY ${output_dir})
 
 # wixl finds the files relative to its working folder and reports much of
 # what it cannot do (an unknown attribute, a custom action it drops) on

@@ -8,7 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 
-cmake -S . -B "$build" -G Ninja >/dev/null
+# Ninja for a new build tree; one made with another generator is kept.
+generator=(-G Ninja)
+[ -f "$build/CMakeCache.txt" ] && generator=()
+cmake -S . -B "$build" "${generator[@]}" >/dev/null
 cmake --build "$build"
 
 template=$(cd "$build" && pwd)/wineprefix-template

@@ -8,12 +8,17 @@
 #   bash scripts/demo.sh
 #
 # KESTOR_BUILD_DIR (default build) and KESTOR_INSTALL_DIR (default
-# out/kestor) choose where the build and the install folder go.
+# out/kestor) choose where the build and the install folder go. The install
+# folder is emptied first, so it has to be new, empty or one that an earlier
+# run of the demo made (scripts/demo-folder.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-checkout=$PWD
+source scripts/demo-folder.sh
 build=${KESTOR_BUILD_DIR:-build}
 install_dir=${KESTOR_INSTALL_DIR:-out/kestor}
+# Checked before anything is installed or built: a wrong folder ends the
+# demo at once.
+fresh_demo_folder "$install_dir" || exit 1
 
 step_number=0
 step() {
@@ -41,9 +46,9 @@ cmake --build "$build"
 
 step "Installing the build into $install_dir/" \
   "This folder is what an administrator copies to a Windows machine."
-rm -rf "$install_dir"
+fresh_demo_folder "$install_dir"
 cmake --install "$build" --prefix "$install_dir" >/dev/null
-(cd "$install_dir" && find . -type f | sort | sed 's/^\.\//   | /')
+(cd "$install_dir" && find . -type f ! -name "$demo_folder_mark" | sort | sed 's/^\.\//   | /')
 
 step "Making a throw-away Wine prefix (a private Windows installation)"
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -72,7 +77,7 @@ step "Starting a Wine session" \
 quiet wineserver -p
 quiet wine cmd /c exit
 
-bin_windows=$(winepath -w "$checkout/$install_dir/bin" | tr -d '\r')
+bin_windows=$(winepath -w "$(cd "$install_dir/bin" && pwd)" | tr -d '\r')
 
 step "Installing the broker with install.cmd" \
   "It registers the proxy/stub library KestorPr.dll with regsvr32, then runs" \

@@ -6,7 +6,10 @@ cd "$(dirname "$0")/.."
 started=$(date +%s)
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja
+# Ninja for a new build tree; one made with another generator is kept.
+generator=(-G Ninja)
+[ -f build/CMakeCache.txt ] && generator=()
+cmake -S . -B build "${generator[@]}"
 cmake --build build
 status=0
 ctest --test-dir build --output-on-failure --parallel 2 || status=$?

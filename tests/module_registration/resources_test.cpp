@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "build_version.h"
 #include "modreg_test_support.h"
 
 namespace {
@@ -136,21 +137,21 @@ TEST_P(ProgramResourcesTest, VersionBlock)
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
     ASSERT_NE(nullptr, fixed);
-    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
-    EXPECT_EQ(0x00040000u, fixed->dwFileVersionLS);
-    EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
-    EXPECT_EQ(0x00040000u, fixed->dwProductVersionLS);
+    EXPECT_EQ(BuildVersionHigh(), fixed->dwFileVersionMS);
+    EXPECT_EQ(BuildVersionLow(), fixed->dwFileVersionLS);
+    EXPECT_EQ(BuildVersionHigh(), fixed->dwProductVersionMS);
+    EXPECT_EQ(BuildVersionLow(), fixed->dwProductVersionLS);
     EXPECT_EQ(0x3Fu, fixed->dwFileFlagsMask);
     EXPECT_EQ(0u, fixed->dwFileFlags);
     EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
     EXPECT_EQ(static_cast<DWORD>(VFT_APP), fixed->dwFileType);
 
     EXPECT_EQ("Kestor Module", VersionString(block, "FileDescription"));
-    EXPECT_EQ("1, 0, 4, 0", VersionString(block, "FileVersion"));
+    EXPECT_EQ(BuildVersionText(), VersionString(block, "FileVersion"));
     EXPECT_EQ("ZovKestor", VersionString(block, "InternalName"));
     EXPECT_EQ("ZovKestor.EXE", VersionString(block, "OriginalFilename"));
     EXPECT_EQ("ZovKestor Module", VersionString(block, "ProductName"));
-    EXPECT_EQ("1, 0, 4, 0", VersionString(block, "ProductVersion"));
+    EXPECT_EQ(BuildVersionText(), VersionString(block, "ProductVersion"));
 
     WORD *translation = NULL;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",

@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include "broker/kestor_interface.h"
+#include "build_version.h"
 #include "proxy_test_util.h"
 #include "test_hresult.h"
 
@@ -209,10 +210,10 @@ TEST(ProxyResources, VersionBlock)
     VS_FIXEDFILEINFO *fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
-    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
-    EXPECT_EQ(0x00040000u, fixed->dwFileVersionLS);
-    EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
-    EXPECT_EQ(0x00040000u, fixed->dwProductVersionLS);
+    EXPECT_EQ(BuildVersionHigh(), fixed->dwFileVersionMS);
+    EXPECT_EQ(BuildVersionLow(), fixed->dwFileVersionLS);
+    EXPECT_EQ(BuildVersionHigh(), fixed->dwProductVersionMS);
+    EXPECT_EQ(BuildVersionLow(), fixed->dwProductVersionLS);
     EXPECT_EQ(0x17u, fixed->dwFileFlagsMask);
     EXPECT_EQ(0u, fixed->dwFileFlags);
     EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
@@ -220,11 +221,11 @@ TEST(ProxyResources, VersionBlock)
     EXPECT_EQ(0u, fixed->dwFileSubtype);
 
     EXPECT_EQ("KestorPr Dynamic Link Library", VersionString(block, "FileDescription"));
-    EXPECT_EQ("1, 0, 4, 0", VersionString(block, "FileVersion"));
+    EXPECT_EQ(BuildVersionText(), VersionString(block, "FileVersion"));
     EXPECT_EQ("KestorPr", VersionString(block, "InternalName"));
     EXPECT_EQ("KestorPr.dll", VersionString(block, "OriginalFilename"));
     EXPECT_EQ(" KestorPr Dynamic Link Library", VersionString(block, "ProductName"));
-    EXPECT_EQ("1, 0, 4, 0", VersionString(block, "ProductVersion"));
+    EXPECT_EQ(BuildVersionText(), VersionString(block, "ProductVersion"));
 
     WORD *translation = nullptr;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
