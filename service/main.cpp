@@ -40,5 +40,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     g_serviceModule.m_isService = isService;
     g_serviceModule.m_startedByCom = StartedByCom(commandLine);
     g_serviceModule.StartHosting();
-    return static_cast<int>(g_serviceModule.m_status.dwWin32ExitCode);
+    return static_cast<int>(g_serviceModule.ProcessExitCode());
 }

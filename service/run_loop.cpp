@@ -13,14 +13,29 @@ void CServiceModule::RunServer()
     PeekMessageA(&message, NULL, WM_USER, WM_USER, PM_NOREMOVE);
     m_loopThreadId = GetCurrentThreadId();
 
-    CoInitialize(NULL);
+    // A server that cannot serve says so and ends, rather than leave every
+    // client waiting for COM's activation timeout.
+    HRESULT hr = CoInitialize(NULL);
+    if (FAILED(hr))
+    {
+        EndUnstarted(hr);
+        return;
+    }
     {
         CTokenSecurityDescriptor descriptor;
         descriptor.BuildFromToken(FALSE, TRUE);
         CoInitializeSecurity(static_cast<PSECURITY_DESCRIPTOR>(descriptor), -1, NULL, NULL,
                              RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, NULL, EOAC_NONE,
                              NULL);
-        RegisterClassObjects(kClassObjectContext, kClassObjectFlags);
+        hr = RegisterClassObjects(kClassObjectContext, kClassObjectFlags);
+        if (FAILED(hr))
+        {
+            // Rows registered before the failing one go again.
+            RevokeClassObjects();
+            CoUninitialize();
+            EndUnstarted(hr);
+            return;
+        }
         // A local server ends once it has stayed unused for a while; one that
         // COM started may never get the client it was started for.
         CIdleEnd idleEnd(*this);
@@ -44,4 +59,11 @@ void CServiceModule::RunServer()
             RevokeClassObjects();
         CoUninitialize();
     }
+}
+
+void CServiceModule::EndUnstarted(HRESULT hr)
+{
+    LogMessage("Service not started: 0x%08lX", static_cast<unsigned long>(hr));
+    // The HRESULT is no Win32 code: the SCM takes it as the service's own.
+    SetExitCode(ERROR_SERVICE_SPECIFIC_ERROR, static_cast<DWORD>(hr));
 }

@@ -132,3 +132,18 @@ void CServiceModule::ReportServiceState(DWORD state)
     }
     ReleaseSRWLockExclusive(&g_reportLock);
 }
+
+void CServiceModule::SetExitCode(DWORD win32Code, DWORD serviceSpecificCode)
+{
+    AcquireSRWLockExclusive(&g_reportLock);
+    m_status.dwWin32ExitCode = win32Code;
+    m_status.dwServiceSpecificExitCode = serviceSpecificCode;
+    ReleaseSRWLockExclusive(&g_reportLock);
+}
+
+DWORD CServiceModule::ProcessExitCode() const
+{
+    return m_status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR
+               ? m_status.dwServiceSpecificExitCode
+               : m_status.dwWin32ExitCode;
+}

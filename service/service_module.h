@@ -39,15 +39,27 @@ public:
     static void WINAPI ServiceMainEntryStatic(DWORD argc, LPSTR *argv);
     static void WINAPI OnServiceControlStatic(DWORD control);
     void RunServer();
+    // Logs why the server could not start and records it as the exit code.
+    void EndUnstarted(HRESULT hr);
     void ReportServiceState(DWORD state);
+    // The exit code the SCM is told with SERVICE_STOPPED.
+    void SetExitCode(DWORD win32Code, DWORD serviceSpecificCode);
+    // The process's exit code in either mode: the service's exit code, a
+    // service-specific one (an HRESULT) as itself.
+    DWORD ProcessExitCode() const;
     void LogMessage(LPCSTR format, ...);
 
-    // Installation and AppID registration (installation.cpp).
+    // Installation and AppID registration (installation.cpp). The service
+    // entry's operations give a Win32 code, having told the installing user
+    // of any failure; UninstallService gives ERROR_SERVICE_MARKED_FOR_DELETE
+    // when the entry is deleted but still held at the end of its wait (for
+    // the entry to go when untilGone, else for its service to stop).
     HRESULT RegisterAsServer(BOOL withTypeLibrary, BOOL asService);
     HRESULT UnregisterAsServer();
     BOOL IsServiceInstalled();
-    BOOL InstallService();
-    BOOL UninstallService();
+    DWORD InstallService();
+    DWORD UninstallService(BOOL untilGone);
+    DWORD TellServiceFailure(LPCSTR text, DWORD error);
 
     char m_serviceName[256];
     SERVICE_STATUS_HANDLE m_statusHandle;

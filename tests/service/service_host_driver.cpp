@@ -103,25 +103,36 @@ public:
         }
         if (m_output != NULL)
             CloseHandle(m_output);
+        CloseInput();
     }
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
-    bool Start(const std::string &commandLine, bool captureOutput)
+    // Standard error joins the captured output when asked; desktop names
+    // the "station\\desktop" the program starts on; with feedInput the
+    // program's standard input ends at CloseInput.
+    bool Start(const std::string &commandLine, bool captureOutput, bool captureError = false,
+               const char *desktop = NULL, bool feedInput = false)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
         HANDLE writeEnd = NULL;
+        HANDLE readEnd = NULL;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
+        startup.lpDesktop = const_cast<char *>(desktop);
         if (captureOutput)
         {
-            if (!CreatePipe(&m_output, &writeEnd, &inherit, 0))
+            if (!CreatePipe(&m_output, &writeEnd, &inherit, 0) ||
+                (feedInput && !CreatePipe(&readEnd, &m_input, &inherit, 0)))
                 return false;
+            // Other programs started meanwhile must not hold these ends.
             SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
+            if (feedInput)
+                SetHandleInformation(m_input, HANDLE_FLAG_INHERIT, 0);
             startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+            startup.hStdInput = feedInput ? readEnd : GetStdHandle(STD_INPUT_HANDLE);
             startup.hStdOutput = writeEnd;
-            startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+            startup.hStdError = captureError ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
         }
         std::vector<char> line(commandLine.begin(), commandLine.end());
         line.push_back('\0');
@@ -129,7 +140,16 @@ public:
                                       &startup, &m_info);
         if (writeEnd != NULL)
             CloseHandle(writeEnd);
+        if (readEnd != NULL)
+            CloseHandle(readEnd);
         return started != FALSE;
+    }
+
+    void CloseInput()
+    {
+        if (m_input != NULL)
+            CloseHandle(m_input);
+        m_input = NULL;
     }
 
     // The full exit code, or STILL_ACTIVE when it did not end in time.
@@ -175,8 +195,56 @@ public:
 private:
     PROCESS_INFORMATION m_info;
     HANDLE m_output = NULL;
+    HANDLE m_input = NULL;
     std::string m_text;
 };
+
+// A window station nobody sees (no WSF_VISIBLE), with its desktop: where a
+// package's deferred actions run on Windows.
+class HiddenWindowStation
+{
+public:
+    HiddenWindowStation()
+    {
+        HWINSTA visible = GetProcessWindowStation();
+        m_station = CreateWindowStationA("KestorHidden", 0, WINSTA_ALL_ACCESS, NULL);
+        if (m_station != NULL && SetProcessWindowStation(m_station))
+        {
+            m_desktop = CreateDesktopA("Default", NULL, NULL, 0, GENERIC_ALL, NULL);
+            SetProcessWindowStation(visible);
+        }
+    }
+    ~HiddenWindowStation()
+    {
+        if (m_desktop != NULL)
+            CloseDesktop(m_desktop);
+        if (m_station != NULL)
+            CloseWindowStation(m_station);
+    }
+    HiddenWindowStation(const HiddenWindowStation &) = delete;
+    HiddenWindowStation &operator=(const HiddenWindowStation &) = delete;
+
+    bool Ready() const { return m_desktop != NULL; }
+    const char *Desktop() const { return "KestorHidden\\Default"; }
+
+private:
+    HWINSTA m_station = NULL;
+    HDESK m_desktop = NULL;
+};
+
+// A program started in the hidden window station, its standard output and
+// error captured.
+std::string RunHidden(const std::string &commandLine, DWORD *exitCode)
+{
+    Stopwatch watch(commandLine + " (hidden window station)");
+    HiddenWindowStation hidden;
+    EXPECT_TRUE(hidden.Ready()) << GetLastError();
+    ChildProcess child;
+    EXPECT_TRUE(child.Start(commandLine, true, true, hidden.Desktop())) << commandLine;
+    *exitCode = child.WaitForExit();
+    child.ReadOutputUntil("(the end)", 0);
+    return child.Output();
+}
 
 // Runs a command line to its end and gives the full exit code.
 DWORD RunToEnd(const std::string &commandLine)
@@ -301,6 +369,102 @@ std::vector<DWORD> RunningServers()
     return ids;
 }
 
+// Another service whose display name is "ZovKestor", deleted again at the end.
+class NameTaker
+{
+public:
+    NameTaker()
+    {
+        ServiceManager manager;
+        m_handle = CreateServiceA(manager, "KestorNameTaker", kServiceName, SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                  SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\notepad.exe",
+                                  NULL, NULL, NULL, NULL, NULL);
+    }
+    ~NameTaker()
+    {
+        if (m_handle == NULL)
+            return;
+        DeleteService(m_handle);
+        CloseServiceHandle(m_handle);
+    }
+    NameTaker(const NameTaker &) = delete;
+    NameTaker &operator=(const NameTaker &) = delete;
+
+    bool Created() const { return m_handle != NULL; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+// Another process holding a handle to the service, as the Services console
+// does, until ReleaseHandle.
+bool HoldHandle(ChildProcess &holder)
+{
+    return holder.Start(Quoted(DriverFolder() + "service_handle_holder.exe") + " " + kServiceName,
+                        true, false, NULL, true) &&
+           holder.ReadOutputUntil("held\n");
+}
+
+DWORD ReleaseHandle(ChildProcess &holder)
+{
+    holder.CloseInput();
+    return holder.WaitForExit();
+}
+
+// Polls until the service entry has gone.
+bool WaitUntilEntryGone()
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kProcessDeadlineMs; Sleep(20))
+    {
+        if (!ServiceExists())
+            return true;
+    }
+    return false;
+}
+
+// Takes away the proxy/stub registration that Wine's COM needs to marshal a
+// local server's class object into the activation service: every
+// CoRegisterClassObject for a local server then fails, as it would on a
+// damaged machine. Restored at the end.
+class UnregisterableClassObjects
+{
+public:
+    UnregisterableClassObjects()
+    {
+        DWORD type = 0;
+        if (ReadRegistryValue(HKEY_CLASSES_ROOT, kKey, "", &type, &m_factory) &&
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, kKey) == ERROR_SUCCESS)
+            m_taken = true;
+    }
+    ~UnregisterableClassObjects()
+    {
+        if (m_taken)
+            RegSetValueA(HKEY_CLASSES_ROOT, kKey, REG_SZ, m_factory.c_str(),
+                         static_cast<DWORD>(std::strlen(m_factory.c_str())));
+    }
+    UnregisterableClassObjects(const UnregisterableClassObjects &) = delete;
+    UnregisterableClassObjects &operator=(const UnregisterableClassObjects &) = delete;
+
+    bool Taken() const { return m_taken; }
+
+private:
+    // The interface Wine's COM hands a local server's class object through.
+    static constexpr const char *kKey =
+        "Interface\\{6D5140C1-7436-11CE-8034-00AA006009FA}\\ProxyStubClsid32";
+    std::string m_factory;
+    bool m_taken = false;
+};
+
+// The line a server that could not start writes.
+std::string NotStartedLine(DWORD hr)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "Service not started: 0x%08lX",
+                  static_cast<unsigned long>(hr));
+    return line;
+}
+
 // COM on the test's thread for one test.
 class ComApartment
 {
@@ -396,13 +560,16 @@ TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
     std::string program = CopyProgramTo("C:\\Kestor Test-Dir", true);
     ASSERT_EQ(0u, RunToEnd(Quoted(program) + " -Service"));
 
-    Service service(SERVICE_QUERY_CONFIG);
-    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
     std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(
-                                                 buffer.data()),
-                                    static_cast<DWORD>(buffer.size()), &needed));
+    {
+        // Closed before the next registration, which waits for held entries.
+        Service service(SERVICE_QUERY_CONFIG);
+        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
+        DWORD needed = 0;
+        ASSERT_TRUE(QueryServiceConfigA(
+            service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data()),
+            static_cast<DWORD>(buffer.size()), &needed));
+    }
     const QUERY_SERVICE_CONFIGA *config =
         reinterpret_cast<const QUERY_SERVICE_CONFIGA *>(buffer.data());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config->dwServiceType);
@@ -450,6 +617,28 @@ TEST_F(Registration, RegServerAfterServiceDropsEntryAndLocalServiceOnly)
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
 }
 
+// Another service has the display name: no entry can be made. The
+// registration ends as that of a local server and says why, on standard
+// error where nobody could see a message box.
+TEST_F(Registration, ServiceWithItsDisplayNameTakenRegistersALocalServerAndFails)
+{
+    NameTaker taker;
+    ASSERT_TRUE(taker.Created()) << GetLastError();
+
+    DWORD code = 0;
+    std::string output = RunHidden(m_program + " -Service", &code);
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DUPLICATE_SERVICE_NAME)), code);
+    EXPECT_EQ("ZovKestor: Couldn't create service\r\n", output);
+
+    EXPECT_FALSE(ServiceExists());
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, (std::string(kClassKey) +
+                                                      "\\LocalServer32").c_str()));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" KESTOR_LIBID_TEXT));
+}
+
 TEST_F(Registration, UnregServerRemovesEverything)
 {
     ASSERT_EQ(0u, RunToEnd(m_program + " --Service"));
@@ -466,6 +655,101 @@ TEST_F(Registration, UnregServerRemovesEverything)
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program));
     // Unregistering what is not there is no error.
     EXPECT_EQ(0u, RunToEnd(m_program + " -UnregServer"));
+}
+
+// ===================== Entry held by another process =====================
+
+// DeleteService only marks an entry that runs or that another handle holds.
+class EntryHeld : public ProcessTest
+{
+protected:
+    void SetUp() override
+    {
+        ProcessTest::SetUp();
+        ASSERT_EQ(0u, RunToEnd(m_program + " -Service"));
+    }
+
+    void StartTheService()
+    {
+        Service service(SERVICE_ALL_ACCESS);
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+    }
+};
+
+// The registration waits for the held entry to go and then makes its own,
+// whether the old service was running or not.
+TEST_F(EntryHeld, ServiceWaitsForTheHeldEntryAndCreatesItAnew)
+{
+    for (bool running : {false, true})
+    {
+        SCOPED_TRACE(running ? "service running" : "service stopped");
+        if (running)
+            StartTheService();
+        ChildProcess holder;
+        ASSERT_TRUE(HoldHandle(holder));
+        ChildProcess registration;
+        ASSERT_TRUE(registration.Start(m_program + " -Service", false));
+        EXPECT_EQ(STILL_ACTIVE, registration.WaitForExit(2000));
+        EXPECT_EQ(0u, ReleaseHandle(holder));
+        {
+            Stopwatch watch("-Service after the handle's release");
+            EXPECT_EQ(0u, registration.WaitForExit());
+        }
+
+        DWORD type = 0;
+        std::string bytes;
+        EXPECT_TRUE(ReadAppIdValue("LocalService", &type, &bytes));
+        Service service(SERVICE_ALL_ACCESS);
+        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
+        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+        SERVICE_STATUS status = {};
+        ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, NULL));
+    }
+}
+
+// Held past the registration's wait, the old entry cannot be replaced: the
+// registration is that of a local server, and COM serves through it.
+TEST_F(EntryHeld, ServiceGivesUpOnAnEntryHeldPastItsWait)
+{
+    StartTheService();
+    ChildProcess holder;
+    ASSERT_TRUE(HoldHandle(holder));
+    DWORD code = 0;
+    std::string output = RunHidden(m_program + " -Service", &code);
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE)), code);
+    EXPECT_EQ("ZovKestor: Couldn't create service\r\n", output);
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
+
+    EXPECT_EQ(0u, ReleaseHandle(holder));
+    EXPECT_TRUE(WaitUntilEntryGone());
+    ComApartment com;
+    IUnknown *object = NULL;
+    ASSERT_SUCCEEDED(ActivateServer(&object));
+    EXPECT_EQ(1u, RunningServers().size());
+    object->Release();
+}
+
+// A held entry counts as removed; the program says it is still there.
+TEST_F(EntryHeld, UnregServerCountsAHeldEntryAsRemoved)
+{
+    ChildProcess holder;
+    ASSERT_TRUE(HoldHandle(holder));
+    DWORD code = 0;
+    std::string output = RunHidden(m_program + " -UnregServer", &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ("ZovKestor: Service marked for deletion: it goes when the last handle to it "
+              "closes\r\n",
+              output);
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+    EXPECT_TRUE(ServiceExists());
+
+    EXPECT_EQ(0u, ReleaseHandle(holder));
+    EXPECT_TRUE(WaitUntilEntryGone());
 }
 
 // ===================== Local server =====================
@@ -559,6 +843,19 @@ TEST_F(LocalServer, LocalServiceValueWithoutTheScmFallsBackToLocalServer)
     // A plain thread quit ends the loop as the last release would.
     ASSERT_TRUE(PostThreadMessageA(server.MainThreadId(), WM_QUIT, 0, 0));
     EXPECT_EQ(0u, server.WaitForExit());
+}
+
+// A class object COM will not take ends the server with COM's error.
+TEST_F(LocalServer, ClassObjectThatCannotBeRegisteredEndsTheServerWithTheError)
+{
+    UnregisterableClassObjects broken;
+    ASSERT_TRUE(broken.Taken());
+    ChildProcess server;
+    ASSERT_TRUE(server.Start(m_program, true));
+    DWORD code = server.WaitForExit();
+    EXPECT_TRUE(FAILED(static_cast<HRESULT>(code))) << std::hex << code;
+    server.ReadOutputUntil("(the end)", 0);
+    EXPECT_EQ(NotStartedLine(code) + "\n", server.Output());
 }
 
 // ===================== Service life =====================
@@ -791,6 +1088,30 @@ TEST_F(ServiceLife, StopRightAfterStartIsNotLost)
             }
         }
     }
+}
+
+// A service whose class object COM will not take stops with COM's error as
+// its own exit code, and never claims to run.
+TEST_F(ServiceLife, ClassObjectThatCannotBeRegisteredStopsTheServiceWithTheError)
+{
+    Service service(SERVICE_ALL_ACCESS);
+    ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service));
+    UnregisterableClassObjects broken;
+    ASSERT_TRUE(broken.Taken());
+    size_t before = LoggedEvents().size();
+
+    ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+    std::vector<SERVICE_STATUS_PROCESS> seen;
+    ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, &seen));
+    for (const SERVICE_STATUS_PROCESS &status : seen)
+        EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
+    SERVICE_STATUS_PROCESS stopped = QueryStatus(service);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR), stopped.dwWin32ExitCode);
+    EXPECT_TRUE(FAILED(static_cast<HRESULT>(stopped.dwServiceSpecificExitCode)))
+        << std::hex << stopped.dwServiceSpecificExitCode;
+    std::vector<std::string> expected = {NotStartedLine(stopped.dwServiceSpecificExitCode),
+                                         "Service stopped"};
+    EXPECT_EQ(expected, WaitForEvents(before, 2));
 }
 
 TEST_F(ServiceLife, ServiceRegistrationOfARunningServiceLeavesAnEntry)
