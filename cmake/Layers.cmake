@@ -4,20 +4,24 @@
 # named after its source folder, so "broker/com_module.h" resolves for the
 # broker's library and what links it, and for nothing else.
 
-# kestor_folder_headers(<target> [ONLY header...])
+# kestor_folder_headers(<target> [FOLDER folder] [ONLY header...])
 # Gives <target>, and whatever links it, the headers of the folder whose
-# CMakeLists.txt calls this, as "<folder>/<header>": all of them, or with
-# ONLY just those named. The target counts as that folder's for the check
-# of the arrows between folders (tests/layers).
+# CMakeLists.txt calls this (or of FOLDER), as "<folder>/<header>": all of
+# them, or with ONLY just those named. The target counts as that folder's
+# for the check of the arrows between folders (tests/layers).
 function(kestor_folder_headers target)
-  cmake_parse_arguments(ARG "" "" "ONLY" ${ARGN})
-  file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  cmake_parse_arguments(ARG "" "FOLDER" "ONLY" ${ARGN})
+  if(ARG_FOLDER)
+    set(folder ${ARG_FOLDER})
+  else()
+    file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
   set(root ${CMAKE_BINARY_DIR}/layers/${target})
   if(ARG_ONLY)
     file(MAKE_DIRECTORY ${root}/${folder})
     foreach(header IN LISTS ARG_ONLY)
       if(NOT IS_SYMLINK ${root}/${folder}/${header})
-        file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${root}/${folder}/${header}
+        file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder}/${header} ${root}/${folder}/${header}
              SYMBOLIC)
       endif()
     endforeach()
@@ -26,12 +30,14 @@ function(kestor_folder_headers target)
     # write into the source folder it points to.
     file(MAKE_DIRECTORY ${root})
     if(NOT IS_SYMLINK ${root}/${folder})
-      file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
     endif()
   endif()
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
     target_include_directories(${target} PRIVATE ${root})
+  elseif(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${root})
   else()
     target_include_directories(${target} PUBLIC ${root})
   endif()
@@ -61,8 +67,11 @@ function(kestor_write_folder_arrows file)
       foreach(link IN LISTS links)
         if(TARGET ${link})
           get_target_property(imported ${link} IMPORTED)
-          get_target_property(to ${link} SOURCE_DIR)
-          file(RELATIVE_PATH to ${CMAKE_SOURCE_DIR} ${to})
+          get_target_property(to ${link} KESTOR_FOLDER)
+          if(NOT to)
+            get_target_property(to ${link} SOURCE_DIR)
+            file(RELATIVE_PATH to ${CMAKE_SOURCE_DIR} ${to})
+          endif()
           if(NOT imported AND NOT to STREQUAL from)
             list(APPEND arrows ${to})
           endif()

@@ -4,6 +4,7 @@
 # the install folder:
 #   KestorPr.dll       the proxy/stub library for 64-bit processes
 #   kestor-set.exe     the console client, 64-bit
+#   kestor-check.exe   the health check as a 64-bit client sees the broker
 #   stress_client.exe, KestorBenchClient.exe   for the tests and the benchmark
 include(ExternalProject)
 
@@ -21,5 +22,6 @@ ExternalProject_Add(kestor_x64
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${KESTOR_X64_BIN_DIR}/KestorPr.dll
                    ${KESTOR_X64_BIN_DIR}/kestor-set.exe
+                   ${KESTOR_X64_BIN_DIR}/kestor-check.exe
                    ${KESTOR_X64_BIN_DIR}/stress_client.exe
                    ${KESTOR_X64_BIN_DIR}/KestorBenchClient.exe)

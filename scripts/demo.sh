@@ -3,7 +3,8 @@
 # checkout): installs what is missing, builds, installs the build into a
 # folder, installs the broker from that folder into a throw-away Wine prefix
 # with install.cmd, writes a value through kestor-set, shows the value and the
-# service, uninstalls with uninstall.cmd and shows that nothing is left.
+# service, checks the installation with kestor-check, uninstalls with
+# uninstall.cmd and shows that nothing is left.
 #
 #   bash scripts/demo.sh
 #
@@ -38,7 +39,7 @@ step "Installing what is missing" \
   "The MinGW-w64 cross compilers, Wine, CMake, Ninja, GoogleTest."
 bash scripts/install-deps.sh
 
-step "Building ZovKestor.exe, KestorPr.dll and kestor-set.exe into $build/" \
+step "Building ZovKestor.exe, KestorPr.dll, kestor-set.exe and kestor-check.exe into $build/" \
   "32-bit Windows programs, cross-compiled on Debian, and x64/KestorPr.dll" \
   "for 64-bit clients."
 cmake -S . -B "$build" -G Ninja >/dev/null
@@ -102,6 +103,13 @@ step "A request the broker refuses: kestor-set --type 2 Greeting x" \
 status=0
 show wine "$install_dir/bin/kestor-set.exe" --type 2 Greeting x || status=$?
 echo "   exit code (low byte, as the shell sees it): $status"
+
+step "Checking the installation: kestor-check" \
+  "Eight checks that change nothing, from the class registration to a refused" \
+  "call end to end; one line each, exit code 0 when all pass."
+status=0
+show wine "$install_dir/bin/kestor-check.exe" || status=$?
+echo "   exit code: $status"
 
 step "Uninstalling with uninstall.cmd" \
   "It stops the service, runs 'ZovKestor.exe -UnregServer' (service entry and" \

@@ -9,7 +9,7 @@ endif()
 
 set(expected
     bin/ZovKestor.exe bin/ZovKestor.tlb bin/KestorPr.dll bin/kestor-set.exe
-    bin/x64/KestorPr.dll
+    bin/kestor-check.exe bin/x64/KestorPr.dll bin/x64/kestor-check.exe
     bin/install.cmd bin/uninstall.cmd
     include/kestor_interface.h include/ZovKestor.idl)
 file(GLOB_RECURSE present RELATIVE ${PREFIX} ${PREFIX}/*)

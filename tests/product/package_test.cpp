@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "broker/kestor_interface.h"
+#include "checker_verdict.h"
 #include "product_process.h"
 #include "scratch_registry.h"
 
@@ -37,7 +38,7 @@ const char *const kRegistrationKeys[] = {
     KESTOR_PROGID,                   KESTOR_PROGID_INDEPENDENT,   "TypeLib\\" KESTOR_LIBID_TEXT,
     "Interface\\" KESTOR_IID_TEXT,   "CLSID\\" KESTOR_IID_TEXT};
 const char *const kInstalledFiles[] = {"ZovKestor.exe", "ZovKestor.tlb", "KestorPr.dll",
-                                       "kestor-set.exe"};
+                                       "kestor-set.exe", "kestor-check.exe"};
 // What the 64-bit proxy/stub library and "ZovKestor.exe -Service" write into
 // the 64-bit view on 64-bit Windows.
 const char kProxyServerKey[] = "CLSID\\" KESTOR_IID_TEXT "\\InprocServer32";
@@ -209,6 +210,16 @@ MachineState WithoutInstallerLists(MachineState state)
     return state;
 }
 
+// The package's health checks: the 32-bit one, and on 64-bit Windows the
+// 64-bit one beside the 64-bit library, each a client of its own width.
+std::vector<std::string> PackageCheckers()
+{
+    std::vector<std::string> checkers = {InstallFolder() + "kestor-check.exe"};
+    if (OnWin64())
+        checkers.push_back(NativeInstallFolder() + "kestor-check.exe");
+    return checkers;
+}
+
 void ExpectInstalled(const char *version)
 {
     for (const char *file : kInstalledFiles)
@@ -318,20 +329,40 @@ TEST_F(ProductPackage, InstallCallRepairAndRemove)
     ExpectInstalled(KESTOR_PRODUCT_VERSION);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
     ExpectServedByTheService("installed");
+    ExpectCheckersHealthyAndReadOnly(PackageCheckers());
 
-    // Repair (what "msiexec /fa" asks for; Wine's msiexec cannot take /f)
-    // puts back lost files and registrations, with the service running.
+    // Files and registrations get lost, the proxy registration one view at a
+    // time, the 64-bit one first; each time each checker names the proxy and
+    // that view first, and as its remedy this product's repair
+    // "msiexec /fa {ProductCode} /qn".
+    std::string productCode;
+    auto expectProxyNamed = [&productCode](const View &view) {
+        for (const std::string &checker : PackageCheckers()) {
+            CheckerVerdict verdict = RunChecker(checker);
+            EXPECT_TRUE(CheckerNamesFirst("proxy", verdict)) << checker;
+            EXPECT_NE(std::string::npos, verdict.run.output.find(std::string(view.name) + ": "))
+                << verdict.run.output;
+            productCode = RemedyProductCode(verdict.run.output);
+        }
+    };
     ASSERT_TRUE(DeleteFileA((InstallFolder() + "kestor-set.exe").c_str()));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, "Interface\\" KESTOR_IID_TEXT));
     if (OnWin64()) {
         ASSERT_TRUE(DeleteFileA((NativeInstallFolder() + "KestorPr.dll").c_str()));
         ASSERT_EQ(ERROR_SUCCESS,
                   RegDeleteKeyExA(HKEY_CLASSES_ROOT, kProxyServerKey, KEY_WOW64_64KEY, 0));
         ASSERT_FALSE(KeyExists(kNativeView, kProxyServerKey));
+        expectProxyNamed(kNativeView);
     }
-    EXPECT_EXIT_CODE(S_OK, MsiExec("/i " + package + " REINSTALL=ALL REINSTALLMODE=a", "repair"));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, "Interface\\" KESTOR_IID_TEXT));
+    expectProxyNamed(Views().front());
+    // That repair puts back what was lost, with the service running. Wine's
+    // msiexec takes no product code after /f: the same repair is asked with /i.
+    ASSERT_EQ(38u, productCode.size());
+    EXPECT_EXIT_CODE(S_OK, MsiExec("/i " + productCode + " REINSTALL=ALL REINSTALLMODE=a", "repair"));
     ExpectInstalled(KESTOR_PRODUCT_VERSION);
     ExpectServedByTheService("repaired");
+    for (const std::string &checker : PackageCheckers())
+        EXPECT_TRUE(CheckerHealthy(RunChecker(checker))) << checker;
 
     EXPECT_EXIT_CODE(S_OK, MsiExec("/x " + package, "remove"));
     EXPECT_EQ("repaired", Setting("KestorPackage")) << "settings are data, not installation";

@@ -1,0 +1,286 @@
+// kestor-check as administrators and fleet tools run it, against an
+// installation made by install.cmd in a throw-away prefix: healthy, broken
+// one way at a time, and removed. (The packages' installations are checked
+// by the package test, which installs, breaks and repairs them anyway.) The
+// --json reports go to the folder named by KESTOR_CHECK_REPORTS, where
+// check_json.py reads them afterwards.
+#include <windows.h>
+#include <aclapi.h>
+#include <oleauto.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "broker/kestor_interface.h"
+#include "checker_verdict.h"
+#include "product_process.h"
+
+namespace {
+
+const char kService[] = "ZovKestor";
+const char kServiceKey[] = "System\\CurrentControlSet\\Services\\ZovKestor";
+const char kInterfaceKey[] = "Interface\\" KESTOR_IID_TEXT;
+const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
+
+std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
+
+std::string Environment(const char *name)
+{
+    char value[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+// Saves the checker's --json report for check_json.py as <name>.<exit code>.json.
+void SaveJsonReport(const std::string &checker, const std::string &name,
+                    const std::string &arguments = "--json")
+{
+    const std::string folder = Environment("KESTOR_CHECK_REPORTS");
+    ASSERT_NE("", folder) << "KESTOR_CHECK_REPORTS is not set";
+    ProcessResult run = RunProcess(Quoted(checker) + " " + arguments);
+    ASSERT_TRUE(run.finished);
+    std::ofstream file(folder + "\\" + name + "." + std::to_string(run.exitCode) + ".json",
+                       std::ios::binary);
+    file << run.output;
+}
+
+class ServiceHandle
+{
+public:
+    explicit ServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
+    ~ServiceHandle()
+    {
+        if (m_handle != nullptr)
+            CloseServiceHandle(m_handle);
+    }
+    ServiceHandle(const ServiceHandle &) = delete;
+    ServiceHandle &operator=(const ServiceHandle &) = delete;
+    SC_HANDLE Get() const { return m_handle; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+// Stops the service and waits, so that its files can be replaced.
+void StopService()
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(OpenServiceA(manager.Get(), kService, SERVICE_STOP));
+    SERVICE_STATUS status;
+    if (service.Get() != nullptr && ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
+        for (int i = 0; i < 100 && ServiceState(kService) != SERVICE_STOPPED; ++i)
+            Sleep(100);
+    }
+    EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
+}
+
+void DeleteServiceEntry()
+{
+    StopService();
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(OpenServiceA(manager.Get(), kService, DELETE));
+    EXPECT_TRUE(service.Get() != nullptr && DeleteService(service.Get()));
+}
+
+void SetStartType(DWORD startType)
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(OpenServiceA(manager.Get(), kService, SERVICE_CHANGE_CONFIG));
+    EXPECT_TRUE(service.Get() != nullptr &&
+                ChangeServiceConfigA(service.Get(), SERVICE_NO_CHANGE, startType,
+                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr));
+}
+
+void SetValue(HKEY root, const char *key, const char *name, DWORD type, const void *data,
+              DWORD size)
+{
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root, key, name, type, data, size)) << key;
+}
+
+void DeleteValue(HKEY root, const char *key, const char *name)
+{
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyValueA(root, key, name)) << key;
+}
+
+void SetLocalService(const char *name)
+{
+    SetValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", REG_SZ, name,
+             static_cast<DWORD>(lstrlenA(name) + 1));
+}
+
+// The DACL of a file or folder as SDDL, and back.
+std::string ReadDacl(const std::string &path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    char *text = nullptr;
+    std::string dacl;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        dacl = text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    return dacl;
+}
+
+void WriteDacl(const std::string &path, const std::string &sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        << sddl;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              SetNamedSecurityInfoA(const_cast<char *>(path.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr));
+    LocalFree(descriptor);
+}
+
+// ---------------------------------------------------------------------------
+// install.cmd from a folder of its own, with a blank in its name.
+class CheckerInstallScript : public testing::Test
+{
+protected:
+    static std::string Folder() { return Environment("ProgramFiles") + "\\Kestor Check\\"; }
+    static std::string Checker() { return Folder() + "kestor-check.exe"; }
+    static ProcessResult Script(const char *script)
+    {
+        return RunProcess("cmd /c " + Quoted(Folder() + script));
+    }
+
+    static void SetUpTestSuite()
+    {
+        ASSERT_EQ(0u, ServiceState(kService));
+        ASSERT_TRUE(CreateDirectoryA(Folder().c_str(), nullptr)) << Folder();
+        for (const char *file : {"install.cmd", "uninstall.cmd", "ZovKestor.exe", "ZovKestor.tlb",
+                                 "KestorPr.dll", "kestor-check.exe"})
+            ASSERT_TRUE(CopyFileA((ProgramFolder() + file).c_str(), (Folder() + file).c_str(),
+                                  TRUE))
+                << file;
+        ProcessResult install = Script("install.cmd");
+        ASSERT_EXIT_CODE(S_OK, install);
+    }
+};
+
+TEST_F(CheckerInstallScript, AHealthyInstallationPassesEveryCheckAndChangesNothing)
+{
+    // The first look starts the service, as a client would.
+    ExpectCheckersHealthyAndReadOnly({Checker()});
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
+
+    CheckerVerdict quiet = RunChecker(Checker(), "--quiet");
+    EXPECT_EQ(0u, quiet.run.exitCode);
+    EXPECT_EQ("", quiet.run.output);
+    SaveJsonReport(Checker(), "install-script-healthy");
+
+    for (const char *usage : {"--verbose", "--json extra"}) {
+        ProcessResult bad = RunProcess(Quoted(Checker()) + " " + usage);
+        EXPECT_EXIT_CODE(2, bad);
+        EXPECT_NE(std::string::npos, bad.output.find("usage: kestor-check")) << bad.output;
+    }
+}
+
+// One way of breaking the installation, the check that must name it, and
+// how to put it back.
+struct Breakage
+{
+    const char *what;
+    const char *check;
+    std::function<void()> breakIt;
+    std::function<void()> repair;
+};
+
+TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
+{
+    const std::string folder = Folder();
+    auto move = [](const std::string &from, const std::string &to) {
+        EXPECT_TRUE(MoveFileA(from.c_str(), to.c_str())) << from;
+    };
+    auto reregister = [folder]() {
+        EXPECT_EXIT_CODE(S_OK, RunProcess(Quoted(folder + "ZovKestor.exe") + " -Service"));
+    };
+    const std::string folderDacl = ReadDacl(folder);
+    ASSERT_NE("", folderDacl);
+    const DWORD marked = 1;
+
+    const Breakage breakages[] = {
+        {"proxy registration removed", "proxy",
+         [] { EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, kInterfaceKey)); },
+         [folder] {
+             EXPECT_EXIT_CODE(S_OK, RunProcess("regsvr32 /s " + Quoted(folder + "KestorPr.dll")));
+         }},
+        {"service entry deleted", "service", DeleteServiceEntry, reregister},
+        // Windows marks an entry it cannot delete yet with this value; Wine
+        // neither writes it nor refuses anything of a marked entry.
+        {"service marked for deletion", "service",
+         [&] { SetValue(HKEY_LOCAL_MACHINE, kServiceKey, "DeleteFlag", REG_DWORD, &marked, 4); },
+         [] { DeleteValue(HKEY_LOCAL_MACHINE, kServiceKey, "DeleteFlag"); }},
+        {"LocalService naming a missing service", "appid",
+         [] { SetLocalService("KestorNoSuchService"); }, [] { SetLocalService(kService); }},
+        {"service disabled", "service", [] { SetStartType(SERVICE_DISABLED); },
+         [] { SetStartType(SERVICE_AUTO_START); }},
+        {"ZovKestor.exe deleted", "class",
+         [&] {
+             StopService();
+             move(folder + "ZovKestor.exe", folder + "ZovKestor.exe.away");
+         },
+         [&] { move(folder + "ZovKestor.exe.away", folder + "ZovKestor.exe"); }},
+        {"type library file deleted", "typelib",
+         [&] { move(folder + "ZovKestor.tlb", folder + "ZovKestor.tlb.away"); },
+         [&] { move(folder + "ZovKestor.tlb.away", folder + "ZovKestor.tlb"); }},
+        {"type library unregistered by another product", "typelib",
+         [] { EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_ZovKestorLib, 1, 0, 0, SYS_WIN32)); },
+         reregister},
+        {"versions that disagree", "versions",
+         [&] {
+             StopService();
+             move(folder + "KestorPr.dll", folder + "KestorPr.dll.away");
+             EXPECT_TRUE(CopyFileA((ProgramFolder() + "KestorPrOtherVersion.dll").c_str(),
+                                   (folder + "KestorPr.dll").c_str(), TRUE));
+         },
+         [&] {
+             StopService();
+             EXPECT_TRUE(DeleteFileA((folder + "KestorPr.dll").c_str()));
+             move(folder + "KestorPr.dll.away", folder + "KestorPr.dll");
+         }},
+        // What "icacls <folder> /grant Everyone:M" does; Wine turns it into
+        // the folder's Unix mode (o+w).
+        {"program folder writable by everyone", "folders",
+         [&] { WriteDacl(folder, folderDacl + "(A;OICI;0x1301ff;;;WD)"); },
+         [&] { WriteDacl(folder, folderDacl); }},
+    };
+
+    for (const Breakage &breakage : breakages) {
+        SCOPED_TRACE(breakage.what);
+        breakage.breakIt();
+        EXPECT_TRUE(CheckerNamesFirst(breakage.check, RunChecker(Checker())));
+        if (std::string(breakage.check) == "folders")
+            SaveJsonReport(Checker(), "install-script-folders");
+        breakage.repair();
+    }
+    SaveJsonReport(Checker(), "install-script-repaired");
+    EXPECT_TRUE(CheckerHealthy(RunChecker(Checker())));
+}
+
+TEST_F(CheckerInstallScript, UninstalledFailsTheClass)
+{
+    ASSERT_EXIT_CODE(S_OK, Script("uninstall.cmd"));
+    EXPECT_EQ(0u, ServiceState(kService));
+    EXPECT_TRUE(CheckerNamesFirst("class", RunChecker(Checker())));
+    CheckerVerdict quiet = RunChecker(Checker(), "--quiet");
+    EXPECT_TRUE(quiet.passed.empty()) << "--quiet prints only failures:\n" << quiet.run.output;
+    EXPECT_NE(std::string::npos, quiet.run.output.find("install.cmd")) << quiet.run.output;
+    SaveJsonReport(Checker(), "install-script-removed-quiet", "--json --quiet");
+}
+
+}  // namespace
