@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/handle_owner.h"
 #include "broker/kestor_interface.h"
 
 namespace {
@@ -37,15 +38,6 @@ public:
           m_next(next ? OpenEventA(EVENT_MODIFY_STATE, FALSE, next) : NULL)
     {
     }
-    ~Turns()
-    {
-        if (m_turn != NULL)
-            CloseHandle(m_turn);
-        if (m_next != NULL)
-            CloseHandle(m_next);
-    }
-    Turns(const Turns &) = delete;
-    Turns &operator=(const Turns &) = delete;
     // False when the other client has not passed the turn in time.
     bool Wait() const
     {
@@ -58,7 +50,7 @@ public:
     }
 
 private:
-    HANDLE m_turn, m_next;
+    KernelHandle m_turn, m_next;
 };
 
 HRESULT TimeWrites(IKestor *broker, int calls, const Turns &turns, DWORD *medianNs)

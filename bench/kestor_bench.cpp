@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/handle_owner.h"
 #include "bench/null_ids.h"
 #include "broker/kestor_interface.h"
 #include "registrar/reg_object.h"
@@ -128,27 +129,9 @@ bool Check(HRESULT hr, const char *what)
 
 // ---- Services --------------------------------------------------------------
 
-// Owns a handle of the service manager or of one service.
-class ScHandle
-{
-public:
-    explicit ScHandle(SC_HANDLE handle) : m_handle(handle) {}
-    ~ScHandle()
-    {
-        if (m_handle != NULL)
-            CloseServiceHandle(m_handle);
-    }
-    ScHandle(const ScHandle &) = delete;
-    ScHandle &operator=(const ScHandle &) = delete;
-    operator SC_HANDLE() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
-
 SC_HANDLE OpenNamedService(const char *name, DWORD access)
 {
-    ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+    ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     return manager == NULL ? NULL : OpenServiceA(manager, name, access);
 }
 
@@ -156,7 +139,7 @@ SC_HANDLE OpenNamedService(const char *name, DWORD access)
 // cannot be asked.
 DWORD ServiceState(const char *name, DWORD control = 0)
 {
-    ScHandle service(OpenNamedService(name, SERVICE_QUERY_STATUS | SERVICE_STOP));
+    ServiceHandle service(OpenNamedService(name, SERVICE_QUERY_STATUS | SERVICE_STOP));
     SERVICE_STATUS status = {};
     if (service == NULL || !(control != 0 ? ControlService(service, control, &status)
                                           : QueryServiceStatus(service, &status)))
@@ -175,7 +158,7 @@ void WaitForServiceState(const char *name, DWORD state, int polls, DWORD pollMs)
 // instead. Wait that out by starting the service once by hand.
 void StartServiceWhenUnlocked(const char *name)
 {
-    ScHandle service(OpenNamedService(name, SERVICE_START));
+    ServiceHandle service(OpenNamedService(name, SERVICE_START));
     if (service == NULL)
         return;
     for (int attempt = 0; attempt < 180; ++attempt)
@@ -252,20 +235,21 @@ bool RegisterNullService()
                    SetKeyValue(clsidKey, "AppID", KESTOR_NULL_SERVICE_APPID_TEXT) &&
                    SetKeyValue(appIdKey, "LocalService", KESTOR_NULL_SERVICE_NAME) &&
                    SetKeyValue(appIdKey, "ServiceParameters", "-Service");
-    ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
+    ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
     if (!written || manager == NULL)
         return false;
-    ScHandle service(CreateServiceA(manager, KESTOR_NULL_SERVICE_NAME, KESTOR_NULL_SERVICE_NAME,
-                                    SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                    SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                    Quoted(program).c_str(), NULL, NULL, "RPCSS\0", NULL, NULL));
+    ServiceHandle service(CreateServiceA(manager, KESTOR_NULL_SERVICE_NAME,
+                                         KESTOR_NULL_SERVICE_NAME, SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                         SERVICE_ERROR_NORMAL, Quoted(program).c_str(), NULL,
+                                         NULL, "RPCSS\0", NULL, NULL));
     return service != NULL;
 }
 
 void UnregisterNullService()
 {
     StopServiceAndWait(kNullService.serviceName, kNullService.exeName);
-    ScHandle service(OpenNamedService(KESTOR_NULL_SERVICE_NAME, DELETE));
+    ServiceHandle service(OpenNamedService(KESTOR_NULL_SERVICE_NAME, DELETE));
     if (service == NULL || !DeleteService(service))
         std::printf("NOTE: the do-nothing service could not be deleted\n");
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\" KESTOR_NULL_SERVICE_CLSID_TEXT);
@@ -340,7 +324,7 @@ Samples ServiceStartToRunning(const Server &server)
     Samples seconds;
     for (int run = 0; run < kStartRuns; ++run)
     {
-        ScHandle service(OpenNamedService(server.serviceName, SERVICE_START));
+        ServiceHandle service(OpenNamedService(server.serviceName, SERVICE_START));
         double start = Now();
         if (service != NULL && StartServiceA(service, 0, NULL))
         {
@@ -592,28 +576,9 @@ std::string Script(int keys)
     return text;
 }
 
-// Owns an open registry key.
-class KeyHandle
+LONG CreateKey(HKEY parent, const char *name, RegistryKeyHandle &key)
 {
-public:
-    KeyHandle() : m_key(NULL) {}
-    ~KeyHandle()
-    {
-        if (m_key != NULL)
-            RegCloseKey(m_key);
-    }
-    KeyHandle(const KeyHandle &) = delete;
-    KeyHandle &operator=(const KeyHandle &) = delete;
-    HKEY *Receive() { return &m_key; }
-    operator HKEY() const { return m_key; }
-
-private:
-    HKEY m_key;
-};
-
-LONG CreateKey(HKEY parent, const char *name, KeyHandle &key)
-{
-    return RegCreateKeyExA(parent, name, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, key.Receive(),
+    return RegCreateKeyExA(parent, name, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, key.Place(),
                            NULL);
 }
 
@@ -622,7 +587,7 @@ LONG CreateKey(HKEY parent, const char *name, KeyHandle &key)
 // KestorBench deleted and made again, and each key made with its two values.
 LONG MakeTreeDirectly(int keys)
 {
-    KeyHandle software, bench;
+    RegistryKeyHandle software, bench;
     LONG result = CreateKey(HKEY_CURRENT_USER, "Software", software);
     if (result != ERROR_SUCCESS)
         return result;
@@ -633,7 +598,7 @@ LONG MakeTreeDirectly(int keys)
         const std::string n = std::to_string(i);
         const std::string text = "value of key " + n;
         const DWORD index = static_cast<DWORD>(i);
-        KeyHandle key;
+        RegistryKeyHandle key;
         result = CreateKey(bench, ("Key" + n).c_str(), key);
         if (result == ERROR_SUCCESS)
             result = RegSetValueExA(key, NULL, 0, REG_SZ,
@@ -650,9 +615,9 @@ LONG MakeTreeDirectly(int keys)
 LONG RemoveTreeDirectly(int keys)
 {
     {
-        KeyHandle bench;
+        RegistryKeyHandle bench;
         LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KestorBench", 0,
-                                    KEY_READ | KEY_WRITE, bench.Receive());
+                                    KEY_READ | KEY_WRITE, bench.Place());
         for (int i = 0; i < keys && result == ERROR_SUCCESS; ++i)
             result = RegDeleteKeyA(bench, ("Key" + std::to_string(i)).c_str());
         if (result != ERROR_SUCCESS)

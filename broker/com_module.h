@@ -2,9 +2,9 @@
 // module class chain (CAtlModule -> CAtlModuleT -> CComModule) and the three
 // module records that live for the whole process.
 //
-// Bodies live where their subsystem lives: lock count, class objects and
-// the global interface table in broker/, registration (scripts, classes,
-// type library, categories) in registrar/.
+// Lock count, class objects and the global interface table live in
+// com_module.cpp, the module's registration in module_registration.cpp
+// (which leaves the scripts, categories and type library to registrar/).
 #ifndef KESTOR_BROKER_COM_MODULE_H
 #define KESTOR_BROKER_COM_MODULE_H
 
@@ -12,45 +12,8 @@
 #include <comcat.h>
 #include <oaidl.h>
 
-// Carries an HRESULT out of a routine that has no other way to fail; raised
-// only when a mandatory pointer argument is missing.
-class CAtlException
-{
-public:
-    explicit CAtlException(HRESULT hr) : m_hr(hr) {}
-    operator HRESULT() const { return m_hr; }
-    HRESULT m_hr;
-};
-
-// The registration-script interpreter as the module sees it (registrar/).
-struct IRegistrarBase : public IUnknown
-{
-    virtual HRESULT STDMETHODCALLTYPE DefineReplacement(LPCOLESTR name, LPCOLESTR value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ResetReplacements() = 0;
-};
-
-// One extra replacement variable for ApplyRegistryScript; a null name ends
-// the list.
-struct ReplacementEntry
-{
-    LPCOLESTR name;
-    LPCOLESTR value;
-};
-
-// Kinds of CategoryMapEntry rows.
-enum
-{
-    CATEGORY_MAP_END = 0,
-    CATEGORY_IMPLEMENTED = 1,
-    CATEGORY_REQUIRED = 2
-};
-
-// One row of a class's component-category map; kind 0 ends the map.
-struct CategoryMapEntry
-{
-    int kind;
-    const CATID *categoryId;
-};
+#include "registrar/class_categories.h"
+#include "registrar/registrar_base.h"
 
 // Creators share one shape: (argument, IID, result place). For a
 // class-object creator the argument is the instance creator to bind, for an

@@ -1,5 +1,6 @@
 #include "kestor_obj.h"
 
+#include "base/handle_owner.h"
 #include "settings_quota.h"
 
 namespace {
@@ -9,27 +10,6 @@ const WCHAR kSettingsKey[] = KESTOR_SETTINGS_KEY_W;
 const size_t kSettingsKeyLength = sizeof kSettingsKey / sizeof kSettingsKey[0] - 1;
 
 const REGSAM kSettingsAccess = KEY_READ | KEY_WRITE;
-
-// Owner of the settings key for the length of one call.
-class SettingsKeyHandle
-{
-public:
-    SettingsKeyHandle() : m_key(NULL) {}
-    ~SettingsKeyHandle()
-    {
-        // Its result changes nothing for the caller.
-        if (m_key != NULL)
-            RegCloseKey(m_key);
-    }
-    SettingsKeyHandle(const SettingsKeyHandle &) = delete;
-    SettingsKeyHandle &operator=(const SettingsKeyHandle &) = delete;
-
-    HKEY *Place() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key;
-};
 
 // A key path passes when, over the shorter of itself and the fixed key
 // name, it agrees with that name code unit for code unit. A null path is
@@ -85,7 +65,7 @@ HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType
     if (!ValueSizeAllowed(byteCount))
         return FromWin32(ERROR_NOT_ENOUGH_QUOTA);
 
-    SettingsKeyHandle key;
+    RegistryKeyHandle key;
     LONG result = RegOpenKeyExW(HKEY_CLASSES_ROOT, kSettingsKey, 0, kSettingsAccess, key.Place());
     if (result != ERROR_SUCCESS)
     {

@@ -4,7 +4,11 @@
 
 #include <windows.h>
 
-// A kernel handle; null and INVALID_HANDLE_VALUE both mean none.
+// ServiceHandle: the service manager or one service.
+#include "base/handle_owner.h"
+
+// A kernel handle; null and INVALID_HANDLE_VALUE both mean none (a file
+// that CreateFile could not open), which is why it is not a HandleOwner.
 class OwnedHandle
 {
 public:
@@ -21,23 +25,6 @@ public:
 
 private:
     HANDLE m_handle;
-};
-
-class ServiceHandle
-{
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
-    ~ServiceHandle()
-    {
-        if (m_handle != nullptr)
-            CloseServiceHandle(m_handle);
-    }
-    ServiceHandle(const ServiceHandle &) = delete;
-    ServiceHandle &operator=(const ServiceHandle &) = delete;
-    SC_HANDLE Get() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
 };
 
 #endif  // KESTOR_CHECKER_OWNED_HANDLES_H

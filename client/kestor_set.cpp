@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/handle_owner.h"
 #include "broker/kestor_interface.h"
 #include "client/kestor_set_args.h"
 
@@ -31,37 +32,6 @@ private:
     HRESULT m_result;
 };
 
-class OwnedBstr
-{
-public:
-    explicit OwnedBstr(BSTR text) : m_text(text) {}
-    ~OwnedBstr() { SysFreeString(m_text); }
-    OwnedBstr(const OwnedBstr &) = delete;
-    OwnedBstr &operator=(const OwnedBstr &) = delete;
-    BSTR Get() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
-
-class KestorReference
-{
-public:
-    KestorReference() = default;
-    ~KestorReference()
-    {
-        if (m_kestor != nullptr)
-            m_kestor->Release();
-    }
-    KestorReference(const KestorReference &) = delete;
-    KestorReference &operator=(const KestorReference &) = delete;
-    IKestor **Place() { return &m_kestor; }
-    IKestor *operator->() const { return m_kestor; }
-
-private:
-    IKestor *m_kestor = nullptr;
-};
-
 HRESULT StoreSetting(const SetRequest &request)
 {
     ComApartment apartment;
@@ -76,7 +46,7 @@ HRESULT StoreSetting(const SetRequest &request)
 
     // The interface must be released before the apartment goes; the
     // declaration order sees to it.
-    KestorReference kestor;
+    InterfaceReference<IKestor> kestor;
     HRESULT hr = CoCreateInstance(CLSID_KestorObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IKestor,
                                   reinterpret_cast<void **>(kestor.Place()));
     if (FAILED(hr))

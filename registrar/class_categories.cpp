@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "service/registry_key.h"
+#include "base/registry_key.h"
 
 namespace {
 

@@ -4,8 +4,22 @@
 #define KESTOR_REGISTRAR_CLASS_CATEGORIES_H
 
 #include <windows.h>
+#include <comcat.h>
 
-#include "broker/com_module.h"
+// Kinds of CategoryMapEntry rows.
+enum
+{
+    CATEGORY_MAP_END = 0,
+    CATEGORY_IMPLEMENTED = 1,
+    CATEGORY_REQUIRED = 2
+};
+
+// One row of a class's component-category map; kind 0 ends the map.
+struct CategoryMapEntry
+{
+    int kind;
+    const CATID *categoryId;
+};
 
 // Registers (or removes) every row of categoryMap for classId; with no map
 // or GUID_NULL it does nothing. Removing also deletes the class's

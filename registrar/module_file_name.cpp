@@ -2,22 +2,24 @@
 
 #include <cwchar>
 
-namespace {
-
-HRESULT ReadFailure()
-{
-    DWORD error = GetLastError();
-    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
-
-}  // namespace
+#include "base/hresult.h"
 
 HRESULT GetWideModuleFileName(HINSTANCE module, WCHAR *path, DWORD capacity)
 {
     DWORD length = GetModuleFileNameW(module, path, capacity);
     if (length == 0)
-        return ReadFailure();
+        return HresultFromLastError();
     if (length >= capacity)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
+HRESULT GetNarrowModuleFileName(HINSTANCE module, char *path, DWORD capacity, DWORD *length)
+{
+    *length = GetModuleFileNameA(module, path, capacity);
+    if (*length == 0)
+        return HresultFromLastError();
+    if (*length >= capacity)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     return S_OK;
 }
@@ -25,14 +27,13 @@ HRESULT GetWideModuleFileName(HINSTANCE module, WCHAR *path, DWORD capacity)
 HRESULT CheckNarrowModuleFileName(HINSTANCE module)
 {
     char narrow[MAX_PATH];
-    DWORD length = GetModuleFileNameA(module, narrow, MAX_PATH);
-    if (length == 0)
-        return ReadFailure();
-    if (length >= MAX_PATH)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    DWORD length = 0;
+    HRESULT hr = GetNarrowModuleFileName(module, narrow, MAX_PATH, &length);
+    if (FAILED(hr))
+        return hr;
 
     WCHAR wide[MAX_PATH];
-    HRESULT hr = GetWideModuleFileName(module, wide, MAX_PATH);
+    hr = GetWideModuleFileName(module, wide, MAX_PATH);
     if (FAILED(hr))
         return hr;
 

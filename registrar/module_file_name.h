@@ -18,4 +18,8 @@ HRESULT CheckNarrowModuleFileName(HINSTANCE module);
 // the failures above.
 HRESULT GetWideModuleFileName(HINSTANCE module, WCHAR *path, DWORD capacity);
 
+// GetModuleFileNameA's path into capacity bytes, with the same failures;
+// *length is its length.
+HRESULT GetNarrowModuleFileName(HINSTANCE module, char *path, DWORD capacity, DWORD *length);
+
 #endif  // KESTOR_REGISTRAR_MODULE_FILE_NAME_H

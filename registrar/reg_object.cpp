@@ -3,44 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "base/handle_owner.h"
+#include "base/hresult.h"
 #include "registrar/reg_script_parser.h"
 #include "registrar/script_text.h"
 
 namespace {
-
-// The last error as an HRESULT. A failing call that left no error code is
-// still a failure.
-HRESULT LastErrorResult()
-{
-    const DWORD error = GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
-// Owns a module loaded as a data file.
-class CDataModule
-{
-public:
-    CDataModule() : m_module(NULL) {}
-    ~CDataModule()
-    {
-        if (m_module != NULL)
-            FreeLibrary(m_module);
-    }
-    CDataModule(const CDataModule &) = delete;
-    CDataModule &operator=(const CDataModule &) = delete;
-
-    // By the wide name as given: a narrow copy would lose what the code
-    // page cannot spell, and name no file or another one.
-    bool Load(LPCWSTR file)
-    {
-        m_module = LoadLibraryExW(file, NULL, LOAD_LIBRARY_AS_DATAFILE);
-        return m_module != NULL;
-    }
-    HMODULE Handle() const { return m_module; }
-
-private:
-    HMODULE m_module;
-};
 
 // The NUL-terminated copy of a resource script; short scripts stay on the
 // stack.
@@ -180,20 +148,22 @@ HRESULT CRegObject::ApplyResourceScript(LPCOLESTR moduleFile, LPCSTR resourceNam
     if (moduleFile == NULL)
         return E_OUTOFMEMORY;
 
-    CDataModule module;
-    if (!module.Load(moduleFile))
-        return LastErrorResult();
+    // By the wide name as given: a narrow copy would lose what the code page
+    // cannot spell, and name no file or another one.
+    LibraryHandle module(LoadLibraryExW(moduleFile, NULL, LOAD_LIBRARY_AS_DATAFILE));
+    if (module == NULL)
+        return HresultFromLastError();
 
-    HRSRC found = FindResourceA(module.Handle(), resourceName, resourceType);
+    HRSRC found = FindResourceA(module, resourceName, resourceType);
     if (found == NULL)
-        return LastErrorResult();
-    HGLOBAL loaded = LoadResource(module.Handle(), found);
+        return HresultFromLastError();
+    HGLOBAL loaded = LoadResource(module, found);
     if (loaded == NULL)
-        return LastErrorResult();
+        return HresultFromLastError();
     const void *bytes = LockResource(loaded);
-    const DWORD size = SizeofResource(module.Handle(), found);
+    const DWORD size = SizeofResource(module, found);
     if (bytes == NULL && size > 0)
-        return LastErrorResult();
+        return HresultFromLastError();
 
     // The script is the stored bytes up to the first NUL, taken as they are.
     CScriptCopy copy;

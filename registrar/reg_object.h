@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "broker/com_module.h"
+#include "registrar/registrar_base.h"
 #include "registrar/replacement_table.h"
 
 class CRegObject : public IRegistrarBase

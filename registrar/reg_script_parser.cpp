@@ -8,7 +8,7 @@
 
 #include "registrar/reg_object.h"
 #include "registrar/script_text.h"
-#include "service/registry_key.h"
+#include "base/registry_key.h"
 
 const char *const ProtectedKeyNames[] = {
     "AppID",     "CLSID",    "Component Categories", "FileType", "Interface", "Hardware",

@@ -2,9 +2,9 @@
 
 #include <oleauto.h>
 
-#include <cstring>
 #include <cwchar>
 
+#include "base/handle_owner.h"
 #include "registrar/module_file_name.h"
 
 namespace {
@@ -13,30 +13,38 @@ namespace {
 const DWORD kPathLimit = 260;
 const size_t kPathBuffer = 270;
 
-// A failed call that left no error code must not read as success.
-HRESULT LastErrorResult()
+// The extension starts at the last dot of the file name proper; a dot in a
+// folder name does not count. Without one it is the end of the path.
+template <class Char, class Next>
+Char *FindExtension(Char *path, Char *end, Next next)
 {
-    DWORD error = GetLastError();
-    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    Char *extension = NULL;
+    for (Char *p = path; *p != 0; p = next(p))
+    {
+        if (*p == '\\')
+            extension = NULL;
+        else if (*p == '.')
+            extension = p;
+    }
+    return extension != NULL ? extension : end;
 }
 
-// Releases what LoadModuleTypeLibrary handed out.
-class LoadedTypeLibrary
+// Where the library is looked for: in the module file itself (path, with any
+// index appended), then in "<path without extension>.tlb" beside it. load
+// takes the path in its own character type.
+template <class Char, class Load>
+HRESULT LoadFromModuleOrBeside(Char *path, Char *extension, Load load)
 {
-public:
-    LoadedTypeLibrary() : m_path(NULL), m_library(NULL) {}
-    ~LoadedTypeLibrary()
-    {
-        if (m_library != NULL)
-            m_library->Release();
-        SysFreeString(m_path);
-    }
-    LoadedTypeLibrary(const LoadedTypeLibrary &) = delete;
-    LoadedTypeLibrary &operator=(const LoadedTypeLibrary &) = delete;
-
-    BSTR m_path;
-    ITypeLib *m_library;
-};
+    HRESULT hr = load(path);
+    if (SUCCEEDED(hr))
+        return hr;
+    if (static_cast<size_t>(extension - path) + 5 > kPathLimit)
+        return E_FAIL;
+    const char suffix[] = ".tlb";
+    for (size_t i = 0; i < sizeof suffix; ++i)
+        extension[i] = static_cast<Char>(suffix[i]);
+    return load(path);
+}
 
 HRESULT LoadFromNarrowPath(const char *path, WCHAR *widePath, ITypeLib **library)
 {
@@ -55,16 +63,8 @@ HRESULT LoadByWidePath(HINSTANCE module, LPCOLESTR index, WCHAR *widePath, IType
     if (FAILED(hr))
         return hr;
     size_t length = std::wcslen(widePath);
-    WCHAR *extension = NULL;
-    for (WCHAR *p = widePath; *p != L'\0'; ++p)
-    {
-        if (*p == L'\\')
-            extension = NULL;
-        else if (*p == L'.')
-            extension = p;
-    }
-    if (extension == NULL)
-        extension = widePath + length;
+    WCHAR *extension =
+        FindExtension(widePath, widePath + length, [](WCHAR *p) { return p + 1; });
 
     if (index != NULL)
     {
@@ -72,15 +72,8 @@ HRESULT LoadByWidePath(HINSTANCE module, LPCOLESTR index, WCHAR *widePath, IType
             return E_FAIL;
         std::wcscpy(widePath + length, index);
     }
-    hr = LoadTypeLib(widePath, library);
-    if (FAILED(hr))
-    {
-        if (static_cast<size_t>(extension - widePath) + 5 > kPathLimit)
-            return E_FAIL;
-        std::wcscpy(extension, L".tlb");
-        hr = LoadTypeLib(widePath, library);
-    }
-    return hr;
+    return LoadFromModuleOrBeside(widePath, extension,
+                                  [library](WCHAR *path) { return LoadTypeLib(path, library); });
 }
 
 // Hands the loaded library and its path to the caller; the result is that
@@ -112,34 +105,21 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
         return E_POINTER;
 
     char modulePath[kPathBuffer];
-    DWORD length = GetModuleFileNameA(module, modulePath, kPathLimit);
-    if (length == 0)
-        return LastErrorResult();
-    if (length == kPathLimit)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    modulePath[length] = '\0';
+    DWORD length = 0;
+    HRESULT hr = GetNarrowModuleFileName(module, modulePath, kPathLimit, &length);
+    if (FAILED(hr))
+        return hr;
 
     WCHAR widePath[kPathBuffer];
     ITypeLib *loaded = NULL;
-    HRESULT hr = S_OK;
     if (CheckNarrowModuleFileName(module) == HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION))
     {
         hr = LoadByWidePath(module, index, widePath, &loaded);
         return FAILED(hr) ? hr : HandOver(widePath, loaded, hr, path, library);
     }
 
-    // The extension starts at the last dot of the file name proper; a dot
-    // in a folder name does not count.
-    char *extension = NULL;
-    for (char *p = modulePath; *p != '\0'; p = CharNextA(p))
-    {
-        if (*p == '\\')
-            extension = NULL;
-        else if (*p == '.')
-            extension = p;
-    }
-    if (extension == NULL)
-        extension = modulePath + length;
+    char *extension = FindExtension(modulePath, modulePath + length,
+                                    [](char *p) { return CharNextA(p); });
 
     if (index != NULL)
     {
@@ -155,26 +135,19 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
             return E_OUTOFMEMORY;
     }
 
-    hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
+    hr = LoadFromModuleOrBeside(modulePath, extension, [&widePath, &loaded](char *narrow) {
+        return LoadFromNarrowPath(narrow, widePath, &loaded);
+    });
     if (FAILED(hr))
-    {
-        // Not inside the module: try "<path without extension>.tlb".
-        if (static_cast<size_t>(extension - modulePath) + 5 > kPathLimit)
-            return E_FAIL;
-        std::strcpy(extension, ".tlb");
-        hr = LoadFromNarrowPath(modulePath, widePath, &loaded);
-        if (FAILED(hr))
-            return hr;
-    }
-
+        return hr;
     return HandOver(widePath, loaded, hr, path, library);
 }
 
 HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
 {
-    LoadedTypeLibrary typeLibrary;
-    HRESULT hr = LoadModuleTypeLibrary(module, index, &typeLibrary.m_path,
-                                       &typeLibrary.m_library);
+    OwnedBstr path;
+    InterfaceReference<ITypeLib> library;
+    HRESULT hr = LoadModuleTypeLibrary(module, index, path.Place(), library.Place());
     if (FAILED(hr))
         return hr;
 
@@ -183,7 +156,7 @@ HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
     BSTR helpFile = NULL;
     WCHAR helpDirectory[kPathLimit];
     const WCHAR *helpDirectoryArgument = NULL;
-    if (SUCCEEDED(typeLibrary.m_library->GetDocumentation(-1, NULL, NULL, NULL, &helpFile)))
+    if (SUCCEEDED(library->GetDocumentation(-1, NULL, NULL, NULL, &helpFile)))
     {
         size_t copied = 0;
         if (helpFile != NULL)
@@ -203,24 +176,23 @@ HRESULT RegisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
         SysFreeString(helpFile);
     }
 
-    return RegisterTypeLib(typeLibrary.m_library, typeLibrary.m_path,
-                           const_cast<WCHAR *>(helpDirectoryArgument));
+    return RegisterTypeLib(library, path, const_cast<WCHAR *>(helpDirectoryArgument));
 }
 
 HRESULT UnregisterModuleTypeLibrary(HINSTANCE module, LPCOLESTR index)
 {
-    LoadedTypeLibrary typeLibrary;
-    HRESULT hr = LoadModuleTypeLibrary(module, index, &typeLibrary.m_path,
-                                       &typeLibrary.m_library);
+    OwnedBstr path;
+    InterfaceReference<ITypeLib> library;
+    HRESULT hr = LoadModuleTypeLibrary(module, index, path.Place(), library.Place());
     if (FAILED(hr))
         return hr;
 
     TLIBATTR *attributes = NULL;
-    hr = typeLibrary.m_library->GetLibAttr(&attributes);
+    hr = library->GetLibAttr(&attributes);
     if (FAILED(hr))
         return hr;
     hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                            attributes->lcid, attributes->syskind);
-    typeLibrary.m_library->ReleaseTLibAttr(attributes);
+    library->ReleaseTLibAttr(attributes);
     return hr;
 }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "registry_key.h"
+#include "base/registry_key.h"
 
 // The text just after the first character of text that is one of
 // delimiters, running to the end of text; NULL when text is NULL or empty or

@@ -1,6 +1,6 @@
 #include "deleted_entry_wait.h"
 
-#include "service_handle.h"
+#include "base/handle_owner.h"
 
 namespace {
 

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "base/handle_owner.h"
+
 void CServiceModule::LogMessage(LPCSTR format, ...)
 {
     char text[256];
@@ -19,12 +21,11 @@ void CServiceModule::LogMessage(LPCSTR format, ...)
     {
         // Registered anew for each message; no message file, so the text
         // travels as the one insertion string.
-        HANDLE source = RegisterEventSourceA(NULL, m_serviceName);
+        EventSourceHandle source(RegisterEventSourceA(NULL, m_serviceName));
         if (source == NULL)
             return;
         LPCSTR strings[1] = {text};
         ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 0, 0, NULL, 1, 0, strings, NULL);
-        DeregisterEventSource(source);
         return;
     }
 

@@ -18,7 +18,7 @@
 
 #include <windows.h>
 
-#include "../broker/com_module.h"
+#include "broker/com_module.h"
 
 // Longer than the time COM may take to come back for the class object of a
 // server it started: Wine's client looks once a second, and a loaded machine

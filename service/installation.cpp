@@ -2,13 +2,13 @@
 // COM start the server through the SCM, and the SCM entry itself.
 #include "service_module.h"
 
+#include "base/handle_owner.h"
+#include "base/registry_key.h"
 #include "broker/kestor_interface.h"
 #include "deleted_entry_wait.h"
 #include "installer_notice.h"
 #include "native_class_link.h"
 #include "registrar/module_file_name.h"
-#include "registry_key.h"
-#include "service_handle.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // AppID registration asks for.
 #include <windows.h>
 
+#include "base/registry_key.h"
 #include "broker/kestor_interface.h"
 #include "broker/object_map.h"
 #include "command_line.h"
-#include "registry_key.h"
 #include "service_module.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)

@@ -1,7 +1,7 @@
 #include "native_class_link.h"
 
+#include "base/registry_key.h"
 #include "broker/kestor_interface.h"
-#include "registry_key.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "../broker/com_module.h"
+#include "broker/com_module.h"
 
 // Identity of the service host.
 #define KESTOR_SERVICE_NAME_ID 100

@@ -2,45 +2,19 @@
 
 #include <cstdlib>
 
-HRESULT HresultFromLastError()
-{
-    DWORD error = GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
+#include "base/handle_owner.h"
+#include "base/hresult.h"
 
 namespace {
-
-// Owns an open token handle.
-class TokenHandle
-{
-public:
-    TokenHandle() : m_handle(NULL) {}
-    ~TokenHandle()
-    {
-        if (m_handle != NULL)
-            CloseHandle(m_handle);
-    }
-    TokenHandle(const TokenHandle &) = delete;
-    TokenHandle &operator=(const TokenHandle &) = delete;
-
-    HANDLE *Place() { return &m_handle; }
-    HANDLE Get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 // A copy of the SID one token-information class points to (TokenUser and
 // TokenPrimaryGroup both start with that pointer).
 HRESULT ReadTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, PSID *sid)
 {
     DWORD size = 0;
-    if (!GetTokenInformation(token, kind, NULL, 0, &size))
-    {
-        DWORD error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER)
-            return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-    }
+    if (!GetTokenInformation(token, kind, NULL, 0, &size) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return HresultFromLastError();
     if (size < sizeof(PSID))
         return E_FAIL;
     void *record = std::malloc(size);
@@ -136,7 +110,7 @@ HRESULT CTokenSecurityDescriptor::BuildFromToken(BOOL defaulted, BOOL fallBackTo
     PSID user = NULL;
     PSID group = NULL;
     {
-        TokenHandle token;
+        KernelHandle token;
         if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, token.Place()))
             hr = ReadTokenSids(token.Get(), &user, &group);
         else
@@ -144,7 +118,7 @@ HRESULT CTokenSecurityDescriptor::BuildFromToken(BOOL defaulted, BOOL fallBackTo
     }
     if (FAILED(hr) && HRESULT_CODE(hr) == ERROR_NO_TOKEN && fallBackToProcess)
     {
-        TokenHandle token;
+        KernelHandle token;
         if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Place()))
             hr = ReadTokenSids(token.Get(), &user, &group);
         else

@@ -49,8 +49,4 @@ private:
     PSID m_group;
 };
 
-// The HRESULT of the calling thread's last error; E_FAIL when a failed call
-// left no error behind, so that a failure is never taken for success.
-HRESULT HresultFromLastError();
-
 #endif  // KESTOR_SERVICE_TOKEN_SECURITY_DESCRIPTOR_H

@@ -14,9 +14,9 @@
 
 #include "broker/kestor_interface.h"
 #include "product_process.h"
+#include "stress_protocol.h"
+#include "stress_support.h"
 #include "test_hresult.h"
-#include "tests/stress/stress_protocol.h"
-#include "tests/stress/stress_support.h"
 
 namespace {
 

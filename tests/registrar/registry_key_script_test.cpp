@@ -1,6 +1,6 @@
 // The CRegistryKey operations the interpreter adds: creation, typed writes,
 // tree deletion and borrowed handles.
-#include "service/registry_key.h"
+#include "base/registry_key.h"
 
 #include <gtest/gtest.h>
 

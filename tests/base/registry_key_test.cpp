@@ -1,11 +1,10 @@
-#include "service/registry_key.h"
+#include "base/registry_key.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "broker/com_module.h"
 #include "scratch_registry.h"
 
 namespace {

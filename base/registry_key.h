@@ -1,9 +1,13 @@
 // CRegistryKey: owner of one open registry key, closed on every path by the
-// destructor. All results are Win32 error codes (ERROR_SUCCESS = 0).
-#ifndef KESTOR_SERVICE_REGISTRY_KEY_H
-#define KESTOR_SERVICE_REGISTRY_KEY_H
+// destructor. All results are Win32 error codes (ERROR_SUCCESS = 0). The
+// service reads and writes its settings with it, the script interpreter
+// builds and removes whole trees.
+#ifndef KESTOR_BASE_REGISTRY_KEY_H
+#define KESTOR_BASE_REGISTRY_KEY_H
 
 #include <windows.h>
+
+#include "base/hresult.h"
 
 class CRegistryKey
 {
@@ -26,8 +30,6 @@ public:
     // Writes REG_SZ (or REG_MULTI_SZ with multiString). length -1 means
     // lstrlenA + 1 for REG_SZ and is refused for REG_MULTI_SZ.
     LONG SetStringValue(LPCSTR value, LPCSTR valueName, bool multiString = false, int length = -1);
-
-    // Registration-script additions (registrar/registry_key_script.cpp).
 
     // Creates or opens subkeyName under parent (no class, non-volatile,
     // default security) and holds it instead of the key held so far. On
@@ -55,4 +57,4 @@ private:
     HKEY m_key;
 };
 
-#endif  // KESTOR_SERVICE_REGISTRY_KEY_H
+#endif  // KESTOR_BASE_REGISTRY_KEY_H

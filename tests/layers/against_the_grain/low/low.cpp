@@ -1,0 +1,2 @@
+#include "../high/high.h"
+#include "low.h"
