@@ -90,6 +90,18 @@ std::string Duration(double milliseconds)
     return text;
 }
 
+// The calling thread lives in an apartment of its own. This one is an
+// apartment too, and COM may need it while the call is on its way: it waits
+// with its messages pumped rather than blocked.
+bool WaitForCallThread(HANDLE thread)
+{
+    DWORD index = 0;
+    HRESULT hr = CoWaitForMultipleHandles(0, kCallTimeoutMs, 1, &thread, &index);
+    if (hr == CO_E_NOTINITIALIZED)
+        return WaitForSingleObject(thread, kCallTimeoutMs) == WAIT_OBJECT_0;
+    return hr == S_OK;
+}
+
 const char *ClientWidth() { return sizeof(void *) == 8 ? "a 64-bit client" : "a 32-bit client"; }
 
 }  // namespace
@@ -108,7 +120,7 @@ CheckResult CheckEndToEnd(const Installation &installation)
         delete handOver;
         return NotChecked(kCall, "a thread for the call", GetLastError(), std::string());
     }
-    if (WaitForSingleObject(thread.Get(), kCallTimeoutMs) != WAIT_OBJECT_0)
+    if (!WaitForCallThread(thread.Get()))
         return Failed(kCall, "KestorObj did not answer " + std::string(ClientWidth()) +
                                  " within " + Duration(kCallTimeoutMs));
 
