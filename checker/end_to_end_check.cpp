@@ -18,19 +18,6 @@ const DWORD kCallTimeoutMs = 120000;
 // A value type the broker refuses before it looks at anything else.
 const SettingValueType kRefusedType = static_cast<SettingValueType>(0);
 
-class OwnedBstr
-{
-public:
-    explicit OwnedBstr(const wchar_t *text) : m_text(SysAllocString(text)) {}
-    ~OwnedBstr() { SysFreeString(m_text); }
-    OwnedBstr(const OwnedBstr &) = delete;
-    OwnedBstr &operator=(const OwnedBstr &) = delete;
-    BSTR Get() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
-
 // What the calling thread found; shared with it, since a thread that never
 // comes back must not write into freed memory.
 struct CallOutcome
@@ -62,7 +49,8 @@ void Call(CallOutcome *outcome)
         outcome->activation = CoCreateInstance(CLSID_KestorObj, nullptr, CLSCTX_LOCAL_SERVER,
                                                IID_IKestor, reinterpret_cast<void **>(&kestor));
         if (SUCCEEDED(outcome->activation)) {
-            OwnedBstr key(KESTOR_SETTINGS_KEY_W), name(L"kestor-check"), data(L"");
+            const HandleOwner<BstrPolicy> key(SysAllocString(KESTOR_SETTINGS_KEY_W)),
+                name(SysAllocString(L"kestor-check")), data(SysAllocString(L""));
             outcome->call = key.Get() && name.Get() && data.Get()
                                 ? kestor->SetSettingValue(kRefusedType, key.Get(), name.Get(),
                                                           data.Get())
