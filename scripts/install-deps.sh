@@ -35,6 +35,7 @@ packages=(
   ninja-build
   googletest
   locales
+  python3
 )
 
 missing=()
