@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "base/handle_owner.h"
+
 namespace {
 
 LONG g_scratchCounter = 0;
@@ -41,11 +43,14 @@ ClassesRootOverride::~ClassesRootOverride()
 }
 
 bool ReadRegistryValue(HKEY root, const char *subkey, const char *name, DWORD *type,
-                       std::string *bytes)
+                       std::string *bytes, REGSAM view)
 {
-    HKEY key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegistryKeyHandle key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, key.Place()) != ERROR_SUCCESS)
+    {
+        *key.Place() = NULL;
         return false;
+    }
     DWORD size = 0;
     LONG result = RegQueryValueExA(key, name, NULL, type, NULL, &size);
     if (result == ERROR_SUCCESS)
@@ -55,15 +60,16 @@ bool ReadRegistryValue(HKEY root, const char *subkey, const char *name, DWORD *t
                                   reinterpret_cast<BYTE *>(&(*bytes)[0]), &size);
         bytes->resize(size);
     }
-    RegCloseKey(key);
     return result == ERROR_SUCCESS;
 }
 
-bool RegistryKeyExists(HKEY root, const char *subkey)
+bool RegistryKeyExists(HKEY root, const char *subkey, REGSAM view)
 {
-    HKEY key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegistryKeyHandle key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, key.Place()) != ERROR_SUCCESS)
+    {
+        *key.Place() = NULL;
         return false;
-    RegCloseKey(key);
+    }
     return true;
 }

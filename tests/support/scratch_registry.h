@@ -37,9 +37,11 @@ public:
     ClassesRootOverride &operator=(const ClassesRootOverride &) = delete;
 };
 
-// Reads a value of any type; false when it is missing.
+// Reads a value of any type; false when it is missing. view (KEY_WOW64_64KEY
+// or KEY_WOW64_32KEY) picks the registry view on 64-bit Windows; 0 is this
+// process's own.
 bool ReadRegistryValue(HKEY root, const char *subkey, const char *name, DWORD *type,
-                       std::string *bytes);
-bool RegistryKeyExists(HKEY root, const char *subkey);
+                       std::string *bytes, REGSAM view = 0);
+bool RegistryKeyExists(HKEY root, const char *subkey, REGSAM view = 0);
 
 #endif  // KESTOR_TESTS_SCRATCH_REGISTRY_H
