@@ -9,59 +9,6 @@
 
 namespace {
 
-class OwnedHandle
-{
-public:
-    explicit OwnedHandle(HANDLE handle = nullptr) : m_handle(handle) {}
-    ~OwnedHandle()
-    {
-        if (m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
-    }
-    OwnedHandle(const OwnedHandle &) = delete;
-    OwnedHandle &operator=(const OwnedHandle &) = delete;
-    HANDLE Get() const { return m_handle; }
-    bool Valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
-
-class OwnedServiceHandle
-{
-public:
-    explicit OwnedServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
-    ~OwnedServiceHandle()
-    {
-        if (m_handle != nullptr)
-            CloseServiceHandle(m_handle);
-    }
-    OwnedServiceHandle(const OwnedServiceHandle &) = delete;
-    OwnedServiceHandle &operator=(const OwnedServiceHandle &) = delete;
-    SC_HANDLE Get() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
-
-class OwnedKey
-{
-public:
-    OwnedKey() = default;
-    ~OwnedKey()
-    {
-        if (m_key != nullptr)
-            RegCloseKey(m_key);
-    }
-    OwnedKey(const OwnedKey &) = delete;
-    OwnedKey &operator=(const OwnedKey &) = delete;
-    HKEY *Place() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 std::string Hex(const BYTE *data, DWORD size)
 {
     static const char digits[] = "0123456789abcdef";
@@ -107,9 +54,10 @@ void SnapshotKey(HKEY key, const std::string &path, REGSAM view,
             ERROR_SUCCESS)
             continue;
         std::string child(subkey.data(), size);
-        OwnedKey childKey;
+        RegistryKeyHandle childKey;
         if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ | view, childKey.Place()) !=
             ERROR_SUCCESS) {
+            *childKey.Place() = nullptr;
             (*entries)[path + "\\" + child] = "unopenable";
             continue;
         }
@@ -127,13 +75,13 @@ StartedProcess::StartedProcess(const std::wstring &commandLine, const std::wstri
         return;
 
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    m_output = CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                           nullptr);
-    OwnedHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  &inheritable, OPEN_EXISTING, 0, nullptr));
-    if (m_output == INVALID_HANDLE_VALUE || !input.Valid())
+    *m_output.Place() =
+        CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    FileHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inheritable, OPEN_EXISTING, 0, nullptr));
+    if (!m_output.Valid() || !input.Valid())
         return;
 
     STARTUPINFOW startup = {};
@@ -149,41 +97,37 @@ StartedProcess::StartedProcess(const std::wstring &commandLine, const std::wstri
                         folder.empty() ? nullptr : folder.c_str(), &startup, &info))
         return;
     CloseHandle(info.hThread);
-    m_process = info.hProcess;
+    *m_process.Place() = info.hProcess;
 }
 
 StartedProcess::~StartedProcess()
 {
-    if (m_process != nullptr) {
+    if (m_process.Valid()) {
         TerminateProcess(m_process, 0xDEAD);
         WaitForSingleObject(m_process, 10000);
-        CloseHandle(m_process);
     }
-    if (m_output != INVALID_HANDLE_VALUE)
-        CloseHandle(m_output);
 }
 
 bool StartedProcess::Running() const
 {
-    return m_process != nullptr && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT;
+    return m_process.Valid() && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT;
 }
 
 ProcessResult StartedProcess::Finish(DWORD timeoutMs)
 {
     ProcessResult result;
-    if (m_process == nullptr)
+    if (!m_process.Valid())
         return result;
-    OwnedHandle process(m_process);
-    m_process = nullptr;
     result.started = true;
 
-    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.Get(), 0xDEAD);
-        WaitForSingleObject(process.Get(), 10000);
+    if (WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(m_process, 0xDEAD);
+        WaitForSingleObject(m_process, 10000);
     } else {
         result.finished = true;
     }
-    GetExitCodeProcess(process.Get(), &result.exitCode);
+    GetExitCodeProcess(m_process, &result.exitCode);
+    m_process.Close();
 
     DWORD size = GetFileSize(m_output, nullptr);
     if (size != INVALID_FILE_SIZE && size > 0 &&
@@ -237,10 +181,10 @@ std::string ProgramFolder()
 
 DWORD ServiceState(const char *name)
 {
-    OwnedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (manager.Get() == nullptr)
         return 0;
-    OwnedServiceHandle service(OpenServiceA(manager.Get(), name, SERVICE_QUERY_STATUS));
+    ServiceHandle service(OpenServiceA(manager.Get(), name, SERVICE_QUERY_STATUS));
     if (service.Get() == nullptr)
         return 0;
     SERVICE_STATUS status = {};
@@ -252,7 +196,7 @@ DWORD ServiceState(const char *name)
 std::set<std::string> ServiceNames()
 {
     std::set<std::string> names;
-    OwnedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
     if (manager.Get() == nullptr)
         return names;
     std::vector<BYTE> buffer(64 * 1024);
@@ -277,7 +221,7 @@ std::set<std::string> ServiceNames()
 
 int ProcessCount(const char *exeName)
 {
-    OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.Valid())
         return -1;
     int count = 0;
@@ -309,12 +253,12 @@ bool WaitForServiceState(const char *name, DWORD state, DWORD timeoutMs)
 
 bool CycleService(const char *name, bool stop, std::string *why)
 {
-    OwnedServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (manager.Get() == nullptr) {
         *why = "OpenSCManagerA failed: " + std::to_string(GetLastError());
         return false;
     }
-    OwnedServiceHandle service(
+    ServiceHandle service(
         OpenServiceA(manager.Get(), name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
     if (service.Get() == nullptr) {
         *why = "OpenServiceA failed: " + std::to_string(GetLastError());
@@ -355,9 +299,11 @@ std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subke
                                                     REGSAM view)
 {
     std::map<std::string, std::string> entries;
-    OwnedKey key;
+    RegistryKeyHandle key;
     if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, key.Place()) == ERROR_SUCCESS)
         SnapshotKey(key.Get(), subkey, view, &entries);
+    else
+        *key.Place() = nullptr;
     return entries;
 }
 
@@ -393,10 +339,12 @@ bool ReadSetting(const char *name, std::string *text)
 
 bool ReadSettingBytes(const std::wstring &name, DWORD *type, std::string *bytes)
 {
-    OwnedKey key;
+    RegistryKeyHandle key;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"GPI\\Settings", 0, KEY_READ, key.Place()) !=
-        ERROR_SUCCESS)
+        ERROR_SUCCESS) {
+        *key.Place() = nullptr;
         return false;
+    }
     DWORD size = 0;
     if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, type, nullptr, &size) != ERROR_SUCCESS)
         return false;

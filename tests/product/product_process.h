@@ -12,6 +12,8 @@
 #include <set>
 #include <string>
 
+#include "base/handle_owner.h"
+
 struct ProcessResult
 {
     bool started = false;   // CreateProcessA succeeded
@@ -39,8 +41,8 @@ public:
     ProcessResult Finish(DWORD timeoutMs = 120000);
 
 private:
-    HANDLE m_output = INVALID_HANDLE_VALUE;
-    HANDLE m_process = nullptr;
+    FileHandle m_output;
+    KernelHandle m_process;
 };
 
 // Starts the command line and waits for it. The narrow forms are the line
