@@ -19,6 +19,7 @@
 
 #include "broker/kestor_interface.h"
 #include "checker_verdict.h"
+#include "opened_service.h"
 #include "product_process.h"
 
 namespace {
@@ -50,28 +51,10 @@ void SaveJsonReport(const std::string &checker, const std::string &name,
     file << run.output;
 }
 
-class ServiceHandle
-{
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
-    ~ServiceHandle()
-    {
-        if (m_handle != nullptr)
-            CloseServiceHandle(m_handle);
-    }
-    ServiceHandle(const ServiceHandle &) = delete;
-    ServiceHandle &operator=(const ServiceHandle &) = delete;
-    SC_HANDLE Get() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
-
 // Stops the service and waits, so that its files can be replaced.
 void StopService()
 {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ServiceHandle service(OpenServiceA(manager.Get(), kService, SERVICE_STOP));
+    OpenedService service(kService, SERVICE_STOP);
     SERVICE_STATUS status;
     if (service.Get() != nullptr && ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
         for (int i = 0; i < 100 && ServiceState(kService) != SERVICE_STOPPED; ++i)
@@ -83,15 +66,13 @@ void StopService()
 void DeleteServiceEntry()
 {
     StopService();
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ServiceHandle service(OpenServiceA(manager.Get(), kService, DELETE));
+    OpenedService service(kService, DELETE);
     EXPECT_TRUE(service.Get() != nullptr && DeleteService(service.Get()));
 }
 
 void SetStartType(DWORD startType)
 {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ServiceHandle service(OpenServiceA(manager.Get(), kService, SERVICE_CHANGE_CONFIG));
+    OpenedService service(kService, SERVICE_CHANGE_CONFIG);
     EXPECT_TRUE(service.Get() != nullptr &&
                 ChangeServiceConfigA(service.Get(), SERVICE_NO_CHANGE, startType,
                                      SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
