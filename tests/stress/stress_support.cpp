@@ -5,7 +5,15 @@
 #include <cstdio>
 #include <sstream>
 
+#include "opened_service.h"
+
 namespace stress {
+
+namespace {
+
+const char kServiceName[] = "ZovKestor";
+
+}  // namespace
 
 std::string BinPath(const char *file)
 {
@@ -154,38 +162,9 @@ bool WaitForNoProcess(const char *exeName, DWORD milliseconds)
     return true;
 }
 
-namespace {
-
-class ServiceHandle
-{
-public:
-    explicit ServiceHandle(DWORD access) : m_manager(NULL), m_service(NULL)
-    {
-        m_manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-        if (m_manager != NULL)
-            m_service = OpenServiceA(m_manager, "ZovKestor", access);
-    }
-    ~ServiceHandle()
-    {
-        if (m_service != NULL)
-            CloseServiceHandle(m_service);
-        if (m_manager != NULL)
-            CloseServiceHandle(m_manager);
-    }
-    ServiceHandle(const ServiceHandle &) = delete;
-    ServiceHandle &operator=(const ServiceHandle &) = delete;
-    SC_HANDLE Get() const { return m_service; }
-
-private:
-    SC_HANDLE m_manager;
-    SC_HANDLE m_service;
-};
-
-}  // namespace
-
 DWORD ServiceState()
 {
-    ServiceHandle service(SERVICE_QUERY_STATUS);
+    OpenedService service(kServiceName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
     if (service.Get() == NULL || !QueryServiceStatus(service.Get(), &status))
     {
@@ -209,16 +188,16 @@ bool WaitForServiceState(DWORD state, DWORD milliseconds)
 
 bool SendServiceStop()
 {
-    ServiceHandle service(SERVICE_STOP);
+    OpenedService service(kServiceName, SERVICE_STOP);
     SERVICE_STATUS status = {};
     return service.Get() != NULL && ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
 }
 
 std::string StartServiceAndWait()
 {
-    ServiceHandle service(SERVICE_START);
+    OpenedService service(kServiceName, SERVICE_START);
     if (service.Get() == NULL)
-        return "cannot open the service: error " + std::to_string(GetLastError());
+        return "cannot open the service: error " + std::to_string(service.OpenError());
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 180; ++attempt)
     {
