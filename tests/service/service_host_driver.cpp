@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "broker/kestor_interface.h"
+#include "opened_service.h"
 #include "scratch_registry.h"
 #include "test_hresult.h"
 
@@ -267,41 +268,11 @@ std::string Bytes(const char *text, size_t count)
     return std::string(text, count);
 }
 
-class ServiceManager
+// The service under test, opened with the access asked for.
+class Service : public OpenedService
 {
 public:
-    ServiceManager() : m_handle(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS)) {}
-    ~ServiceManager()
-    {
-        if (m_handle != NULL)
-            CloseServiceHandle(m_handle);
-    }
-    operator SC_HANDLE() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
-
-class Service
-{
-public:
-    explicit Service(DWORD access)
-    {
-        m_handle = OpenServiceA(m_manager, kServiceName, access);
-        m_error = m_handle == NULL ? GetLastError() : ERROR_SUCCESS;
-    }
-    ~Service()
-    {
-        if (m_handle != NULL)
-            CloseServiceHandle(m_handle);
-    }
-    operator SC_HANDLE() const { return m_handle; }
-    DWORD OpenError() const { return m_error; }
-
-private:
-    ServiceManager m_manager;
-    SC_HANDLE m_handle;
-    DWORD m_error;
+    explicit Service(DWORD access) : OpenedService(kServiceName, access) {}
 };
 
 bool ServiceExists()
@@ -375,7 +346,7 @@ class NameTaker
 public:
     NameTaker()
     {
-        ServiceManager manager;
+        ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE));
         m_handle = CreateServiceA(manager, "KestorNameTaker", kServiceName, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                   SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\notepad.exe",
