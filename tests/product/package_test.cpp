@@ -141,44 +141,20 @@ std::string Setting(const char *name)
     return ReadSetting(name, &text) ? text : std::string("<missing>");
 }
 
-class OwnedKey
-{
-public:
-    OwnedKey(HKEY root, const std::string &path, const View &view)
-    {
-        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view.flag, &m_key) != ERROR_SUCCESS)
-            m_key = nullptr;
-    }
-    ~OwnedKey()
-    {
-        if (m_key != nullptr)
-            RegCloseKey(m_key);
-    }
-    OwnedKey(const OwnedKey &) = delete;
-    OwnedKey &operator=(const OwnedKey &) = delete;
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 bool KeyExists(const View &view, const char *path)
 {
-    return OwnedKey(HKEY_CLASSES_ROOT, path, view).Get() != nullptr;
+    return RegistryKeyExists(HKEY_CLASSES_ROOT, path, view.flag);
 }
 
 std::string ValueText(const View &view, HKEY root, const std::string &path, const char *name)
 {
-    OwnedKey key(root, path, view);
-    char data[MAX_PATH + 1] = "";
-    DWORD type = 0, size = MAX_PATH;
-    if (key.Get() == nullptr ||
-        RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE *>(data),
-                         &size) != ERROR_SUCCESS)
+    DWORD type = 0;
+    std::string data;
+    if (!ReadRegistryValue(root, path.c_str(), name, &type, &data, view.flag))
         return "<missing>";
-    if (type == REG_DWORD && size == sizeof(DWORD))
-        return std::to_string(*reinterpret_cast<const DWORD *>(data));
-    return data;
+    if (type == REG_DWORD && data.size() == sizeof(DWORD))
+        return std::to_string(*reinterpret_cast<const DWORD *>(data.data()));
+    return data.c_str();
 }
 
 // The Add/Remove Programs entries named "Kestor" in every view, as

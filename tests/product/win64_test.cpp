@@ -14,6 +14,7 @@
 
 #include "broker/kestor_interface.h"
 #include "product_process.h"
+#include "scratch_registry.h"
 #include "stress_protocol.h"
 #include "stress_support.h"
 #include "test_hresult.h"
@@ -47,23 +48,16 @@ std::string NativeCmd()
 
 bool KeyExists(const View &view, const char *path)
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ | view.flag, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return RegistryKeyExists(HKEY_CLASSES_ROOT, path, view.flag);
 }
 
 std::string DefaultValue(const View &view, const char *path)
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ | view.flag, &key) != ERROR_SUCCESS)
+    DWORD type = 0;
+    std::string data;
+    if (!ReadRegistryValue(HKEY_CLASSES_ROOT, path, NULL, &type, &data, view.flag))
         return "<missing>";
-    char text[MAX_PATH + 1] = "";
-    DWORD size = MAX_PATH;
-    LONG result = RegQueryValueExA(key, NULL, NULL, NULL, reinterpret_cast<BYTE *>(text), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? text : "<unreadable>";
+    return data.c_str();
 }
 
 std::vector<std::string> Lines(const std::string &text)
