@@ -68,11 +68,13 @@ void SnapshotKey(HKEY key, const std::string &path, REGSAM view,
 }  // namespace
 
 StartedProcess::StartedProcess(const std::wstring &commandLine, const std::wstring &folder)
+    : m_commandLine(commandLine)
 {
     char temp[MAX_PATH];
     char file[MAX_PATH];
     if (GetTempPathA(sizeof(temp), temp) == 0 || GetTempFileNameA(temp, "kpo", 0, file) == 0)
         return;
+    m_outputPath = file;
 
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     *m_output.Place() =
@@ -121,6 +123,13 @@ ProcessResult StartedProcess::Finish(DWORD timeoutMs)
     result.started = true;
 
     if (WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0) {
+        // Whatever it printed says where it hangs; it goes into the test's
+        // log before the program is killed, whatever the test does next.
+        std::printf("[deadline] still running after %lu s, killed: %s\n"
+                    "[deadline] what it printed so far:\n%s\n[deadline] end of its output\n",
+                    timeoutMs / 1000, NarrowFromWide(m_commandLine).c_str(),
+                    OutputSoFar().c_str());
+        std::fflush(stdout);
         TerminateProcess(m_process, 0xDEAD);
         WaitForSingleObject(m_process, 10000);
     } else {
@@ -128,21 +137,40 @@ ProcessResult StartedProcess::Finish(DWORD timeoutMs)
     }
     GetExitCodeProcess(m_process, &result.exitCode);
     m_process.Close();
-
-    DWORD size = GetFileSize(m_output, nullptr);
-    if (size != INVALID_FILE_SIZE && size > 0 &&
-        SetFilePointer(m_output, 0, nullptr, FILE_BEGIN) == 0) {
-        std::vector<char> text(size);
-        DWORD read = 0;
-        if (ReadFile(m_output, text.data(), size, &read, nullptr))
-            result.output.assign(text.data(), read);
-    }
+    result.output = OutputSoFar();
     return result;
+}
+
+// Read through a handle of its own: the program writes through one that
+// shares its file position with m_output.
+std::string StartedProcess::OutputSoFar() const
+{
+    FileHandle file(CreateFileA(m_outputPath.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    DWORD size = file.Valid() ? GetFileSize(file, nullptr) : INVALID_FILE_SIZE;
+    if (size == INVALID_FILE_SIZE || size == 0)
+        return std::string();
+    std::vector<char> text(size);
+    DWORD read = 0;
+    if (!ReadFile(file, text.data(), size, &read, nullptr))
+        return std::string();
+    return std::string(text.data(), read);
 }
 
 ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
 {
     return StartedProcess(commandLine, std::wstring()).Finish(timeoutMs);
+}
+
+std::string NarrowFromWide(const std::wstring &text)
+{
+    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::vector<char> narrow(length > 0 ? length : 1);
+    if (length <= 0 || WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), length,
+                                           nullptr, nullptr) != length)
+        return std::string();
+    return std::string(narrow.data());
 }
 
 std::wstring WideFromAnsi(const std::string &text)

@@ -22,6 +22,13 @@ struct ProcessResult
     std::string output;     // standard output and standard error, interleaved
 };
 
+// How long a test waits for a program before it kills it. Longer than any
+// bound of the programs the tests drive, so that a program that gives up
+// says so itself instead of being killed: kestor-check bounds its call at
+// 30 s, "ZovKestor.exe -Service" and "-UnregServer" wait at most 30 s for
+// the old service entry, and msiexec runs no more than two of those in one go.
+const DWORD kProgramDeadlineMs = 120000;
+
 // A program started with the command line as given (CreateProcessW resolves
 // the program) in the folder given, or in this one when it is empty, for a
 // test that acts while the program runs. The output goes through a temporary
@@ -36,21 +43,27 @@ public:
     StartedProcess &operator=(const StartedProcess &) = delete;
 
     bool Running() const;
-    // Waits for the end (killing the program past the time limit) and
-    // collects the exit code and the output; once only.
-    ProcessResult Finish(DWORD timeoutMs = 120000);
+    // Waits for the end and collects the exit code and the output; once
+    // only. Past the time limit the program is killed, and what it printed
+    // until then goes to this program's standard output first.
+    ProcessResult Finish(DWORD timeoutMs = kProgramDeadlineMs);
 
 private:
+    std::string OutputSoFar() const;
+
+    std::wstring m_commandLine;
+    std::string m_outputPath;
     FileHandle m_output;
     KernelHandle m_process;
 };
 
 // Starts the command line and waits for it. The narrow forms are the line
 // and folder in the ANSI code page, as CreateProcessA takes them.
-ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 120000);
-ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs = 120000);
+ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = kProgramDeadlineMs);
+ProcessResult RunProcess(const std::string &commandLine, DWORD timeoutMs = kProgramDeadlineMs);
 ProcessResult RunProcessIn(const std::string &folder, const std::string &commandLine);
 std::wstring WideFromAnsi(const std::string &text);
+std::string NarrowFromWide(const std::wstring &text);
 
 // Folder of the running test program, with a trailing backslash: the build
 // puts every program, the type library and the scripts there.
