@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/handle_owner.h"
 #include "broker/kestor_interface.h"
 #include "scratch_registry.h"
 
@@ -197,11 +198,17 @@ DWORD RunAndWait(const std::wstring &commandLine)
     line.push_back(L'\0');
     if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
         return 0xDEADDEAD;
-    WaitForSingleObject(process.hProcess, 120000);
+    KernelHandle thread(process.hThread);
+    KernelHandle program(process.hProcess);
+    // Longer than the 30 s the program may wait for an old service entry.
+    if (WaitForSingleObject(program, 120000) != WAIT_OBJECT_0)
+    {
+        ADD_FAILURE() << "still running after 120 s, killed: " << AnsiText(commandLine);
+        TerminateProcess(program, 0xDEADDEAD);
+        WaitForSingleObject(program, 10000);
+    }
     DWORD exitCode = 0xDEADDEAD;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(program, &exitCode);
     return exitCode;
 }
 

@@ -62,7 +62,8 @@ private:
 };
 
 // Runs the command line and returns the program's full 32-bit exit code;
-// 0xDEADDEAD when it could not be started.
+// 0xDEADDEAD when it could not be started, or when it ran past 120 s and was
+// killed (which fails the test).
 DWORD RunAndWait(const std::string &commandLine);
 DWORD RunAndWait(const std::wstring &commandLine);
 
