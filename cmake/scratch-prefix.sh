@@ -25,7 +25,7 @@ if grep -qm1 '^#arch=win64' "$scratch/system.reg"; then
   WINEARCH=win64
 fi
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 export KESTOR_EVENT_TRACE=$scratch/eventlog.trace
 
 finish() {

@@ -15,7 +15,7 @@ prefix=$2
 template=$prefix-template
 export WINEARCH=win32
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES=mscoree,mshtml=
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
