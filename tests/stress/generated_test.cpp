@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -16,9 +17,21 @@ using namespace stress;
 namespace {
 
 const unsigned kDefaultSeed = 0x4B53D0E5;
-// Scaled to keep the suite near a minute under emulation: a call with a
-// large payload costs tens of milliseconds there.
-const int kCalls = 2000;
+// Enough calls for every kind of input below to come up a few times (the
+// test checks that it does); more only repeat kinds at a cost. Once a value
+// near 1 MiB is stored, every later write makes the broker count the key
+// exactly, which under emulation costs tens of milliseconds per call.
+const int kCalls = 1000;
+const int kFewestOfAKind = 3;
+
+// The kinds of input the generator makes, as it tallies them.
+const char *const kInputKinds[] = {
+    "type 1", "odd type", "random type",
+    "null-or-empty path", "prefix path", "longer path", "case-changed path", "slash path",
+    "dotted path", "other root", "32 K path", "path with NUL", "random path",
+    "null name", "empty name", "name with backslashes", "name with NUL", "long name",
+    "earlier name", "default value name", "ordinary name",
+    "null data", "empty data", "large data", "data with NULs", "ordinary data"};
 
 // What a caller is allowed: type 1, a name and data, and a path that agrees
 // with "GPI\Settings" over its first min(length, 12) units, exactly.
@@ -47,7 +60,14 @@ struct GeneratedCall
 class Generator
 {
 public:
-    explicit Generator(unsigned seed) : m_rng(seed) {}
+    explicit Generator(unsigned seed) : m_rng(seed)
+    {
+        for (const char *kind : kInputKinds)
+            m_tally[kind] = 0;
+    }
+
+    // How many calls of each kind were made so far.
+    const std::map<std::string, int> &Tally() const { return m_tally; }
 
     GeneratedCall Next(int index)
     {
@@ -64,6 +84,13 @@ public:
 
 private:
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
+    void Count(const char *kind)
+    {
+        auto counted = m_tally.find(kind);
+        EXPECT_NE(m_tally.end(), counted) << "not a known kind of input: " << kind;
+        if (counted != m_tally.end())
+            ++counted->second;
+    }
     bool Chance(int percent) { return Pick(100) < percent; }
 
     wchar_t Unit()
@@ -95,9 +122,16 @@ private:
         static const int odd[] = {0, 2, 3, -1, 0x10001, static_cast<int>(0x80000001u),
                                   0x7FFFFFFF, static_cast<int>(0x80000000u), 0x101};
         if (Chance(78))
+        {
+            Count("type 1");
             return 1;
+        }
         if (Chance(80))
+        {
+            Count("odd type");
             return odd[Pick(sizeof odd / sizeof odd[0])];
+        }
+        Count("random type");
         return static_cast<int>(m_rng());
     }
 
@@ -115,53 +149,64 @@ private:
         case 0:
             call->nullPath = Chance(50);
             kind << ", null-or-empty path";
+            Count("null-or-empty path");
             return;
         case 1: case 2:
             path = fixed.substr(0, Pick(13));
             kind << ", prefix path";
+            Count("prefix path");
             break;
         case 3: case 4:
             path = fixed + (Chance(50) ? L"\\" : L"") + Units(Pick(40));
             kind << ", longer path";
+            Count("longer path");
             break;
         case 5: {
             path = fixed.substr(0, 1 + Pick(12));
             size_t at = Pick(static_cast<int>(path.size()));
             path[at] = iswupper(path[at]) ? towlower(path[at]) : towupper(path[at]);
             kind << ", case-changed path";
+            Count("case-changed path");
             break;
         }
         case 6:
             path = Chance(50) ? L"GPI/Settings" : L"GPI/Settings/" + Units(5);
             kind << ", slash path";
+            Count("slash path");
             break;
         case 7: {
             path = fixed;
             path.insert(Pick(13), Chance(50) ? L".." : L"\\..\\");
             kind << ", dotted path";
+            Count("dotted path");
             break;
         }
         case 8:
             path = roots[Pick(sizeof roots / sizeof roots[0])];
             kind << ", other root";
+            Count("other root");
             break;
         case 9:
             if (Chance(50))
             {
                 path = fixed.substr(0, Pick(13));
                 kind << ", prefix path";
+                Count("prefix path");
                 break;
             }
             path = (Chance(60) ? fixed : std::wstring()) + Units(32 * 1024 + Pick(100));
             kind << ", 32 K path";
+            Count("32 K path");
             break;
         case 10:
             path = fixed.substr(0, Pick(13)) + L'\0' + Units(1 + Pick(20));
             kind << ", path with NUL";
+            Count("path with NUL");
             break;
         default:
             path = Units(Pick(20));
             kind << ", random path";
+            Count("random path");
             break;
         }
         kind << " (" << path.size() << " units)";
@@ -175,34 +220,42 @@ private:
         case 0:
             call->nullName = true;
             kind << ", null name";
+            Count("null name");
             return;
         case 1:
             call->name = L"";
             kind << ", empty name";
+            Count("empty name");
             return;
         case 2:
             call->name = base + L"\\with\\backslashes\\" + Units(Pick(10));
+            Count("name with backslashes");
             break;
         case 3:
             call->name = base + L'\0' + Units(Pick(30));
+            Count("name with NUL");
             break;
         case 4: {
             static const size_t lengths[] = {16382, 16383, 16384, 16385, 16500, 20000};
             call->name = base + L"-" + std::wstring(lengths[Pick(6)] - base.size() - 1, L'L');
+            Count("long name");
             break;
         }
         case 5:
             // An earlier name, possibly in other case: the value is overwritten.
             call->name = m_names.empty() ? base : m_names[Pick(static_cast<int>(m_names.size()))];
+            Count("earlier name");
             if (Chance(50))
                 for (wchar_t &c : call->name)
                     c = towupper(c);
             break;
         case 6:
             call->name = std::wstring(1, L'\0') + base;  // names the default value
+            Count("default value name");
             break;
         default:
             call->name = base + L"-" + Units(Pick(12));
+            Count("ordinary name");
             break;
         }
         if (call->name.size() < 100 && call->name.find(L'\0') == std::wstring::npos)
@@ -217,18 +270,23 @@ private:
         case 0:
             call->nullData = true;
             kind << ", null data";
+            Count("null data");
             return;
         case 1: case 2: case 3: case 4:
             call->data = L"";
+            Count("empty data");
             break;
         case 5:
             call->data = Units(64 * 1024 + Pick(448 * 1024));  // up to 1 MiB
+            Count("large data");
             break;
         case 6: case 7: case 8: case 9: case 10: case 11:
             call->data = Units(Pick(20)) + L'\0' + Units(Pick(20)) + L'\0';
+            Count("data with NULs");
             break;
         default:
             call->data = Units(Pick(200));
+            Count("ordinary data");
             break;
         }
         kind << ", data of " << call->data.size() << " units";
@@ -236,6 +294,7 @@ private:
 
     std::mt19937 m_rng;
     std::vector<std::wstring> m_names;
+    std::map<std::string, int> m_tally;
 };
 
 // What the registry itself answers for writing this name and data, on a
@@ -398,6 +457,10 @@ TEST(GeneratedInputs, EveryResultFollowsTheRuleAndNothingElseChanges)
                 "paths or 64 K+ data took %.2f s of it\n",
                 kCalls, elapsed, elapsed * 1000 / kCalls, accepted, refused, registryRefused,
                 largeCalls, largeSeconds);
+    // Every kind of input came up often enough for the calls above to speak
+    // for it.
+    for (const auto &kind : generator.Tally())
+        EXPECT_GE(kind.second, kFewestOfAKind) << kind.first << " came up too rarely";
     broker.Reset();
     EXPECT_TRUE(WaitForNoProcess("ZovKestor.exe", 20000)) << "local server outlived its client";
 }
