@@ -17,7 +17,9 @@ using namespace stress;
 namespace {
 
 const int kClients = 4;
-const int kWritesEach = 250;
+// Started together, four writers of this many values each are all calling
+// at once for most of their run: enough to catch a lost or misplaced write.
+const int kWritesEach = 100;
 const int kChurnClients = 3;
 const int kChurnCycles = 25;
 // How long the last local server may take to end once its clients are done:
