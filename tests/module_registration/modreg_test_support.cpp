@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 CComModule g_testModule;
 
@@ -55,17 +56,26 @@ void DumpKey(HKEY key, const std::string &relative, std::vector<std::string> *li
 {
     if (!relative.empty())
         lines->push_back("key " + relative);
+    std::vector<BYTE> data(8192);
     for (DWORD index = 0;; ++index)
     {
         char name[16384];
         DWORD nameLength = sizeof name;
         DWORD type = 0;
-        BYTE data[8192];
-        DWORD dataSize = sizeof data;
-        if (RegEnumValueA(key, index, name, &nameLength, NULL, &type, data, &dataSize) !=
-            ERROR_SUCCESS)
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        LONG result =
+            RegEnumValueA(key, index, name, &nameLength, NULL, &type, data.data(), &dataSize);
+        if (result == ERROR_MORE_DATA)
+        {
+            // A larger value: read it whole rather than end the list there.
+            data.resize(dataSize);
+            nameLength = sizeof name;
+            result =
+                RegEnumValueA(key, index, name, &nameLength, NULL, &type, data.data(), &dataSize);
+        }
+        if (result != ERROR_SUCCESS)
             break;
-        std::string bytes(reinterpret_cast<char *>(data), dataSize);
+        std::string bytes(reinterpret_cast<char *>(data.data()), dataSize);
         lines->push_back("value " + relative + " [" + name + "] " + TypeName(type) + " " +
                          ShowData(type, bytes));
     }

@@ -403,4 +403,20 @@ TEST(ProgramPathUnspellableTest, RegisteringWritesNothing)
     EXPECT_TRUE(DumpRegistryTree(root.Handle(), "").empty());
 }
 
+// The dump the registration tests compare lists every value, also those after
+// one too large for a first read.
+TEST(RegistryDumpTest, ValuesAfterALargeOneAreListed)
+{
+    ScratchKey root("modreg-dump");
+    const std::string large(9000, 'x');
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(root.Handle(), "large", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE *>(large.c_str()),
+                                            static_cast<DWORD>(large.size() + 1)));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(root.Handle(), "after", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE *>("small"), 6));
+    std::vector<std::string> expected = {"value  [after] REG_SZ small",
+                                         "value  [large] REG_SZ " + large};
+    EXPECT_EQ(expected, DumpRegistryTree(root.Handle(), ""));
+}
+
 }  // namespace
