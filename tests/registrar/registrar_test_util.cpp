@@ -45,18 +45,27 @@ namespace {
 
 void SnapshotKey(HKEY key, const std::string &path, RegistrySnapshot *out)
 {
+    std::vector<BYTE> data(8192);
     for (DWORD index = 0;; ++index)
     {
         char name[16384];
         DWORD nameSize = sizeof name;
         DWORD type = 0;
-        BYTE data[8192];
-        DWORD dataSize = sizeof data;
-        if (RegEnumValueA(key, index, name, &nameSize, NULL, &type, data, &dataSize) !=
-            ERROR_SUCCESS)
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        LONG result =
+            RegEnumValueA(key, index, name, &nameSize, NULL, &type, data.data(), &dataSize);
+        if (result == ERROR_MORE_DATA)
+        {
+            // A larger value: read it whole rather than end the list there.
+            data.resize(dataSize);
+            nameSize = sizeof name;
+            result =
+                RegEnumValueA(key, index, name, &nameSize, NULL, &type, data.data(), &dataSize);
+        }
+        if (result != ERROR_SUCCESS)
             break;
         (*out)[path + " [" + std::string(name, nameSize) + "]"] =
-            ValueLine(type, std::string(reinterpret_cast<char *>(data), dataSize));
+            ValueLine(type, std::string(reinterpret_cast<char *>(data.data()), dataSize));
     }
     std::vector<std::string> subkeys;
     for (DWORD index = 0;; ++index)

@@ -64,4 +64,20 @@ TEST(RegistryKeyScriptTest, DeleteKeyTreeRemovesEveryLevel)
                                               NULL, NULL, NULL, NULL, NULL, NULL));
 }
 
+// The snapshots the script tests compare hold every value, also those after
+// one too large for a first read.
+TEST(RegistrySnapshotTest, ValuesAfterALargeOneAreTaken)
+{
+    ScratchKey scratch("SnapshotLarge");
+    const std::string large(9000, 'x');
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch.Handle(), "large", 0, REG_BINARY,
+                                            reinterpret_cast<const BYTE *>(large.data()),
+                                            static_cast<DWORD>(large.size())));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch.Handle(), "after", 0, REG_BINARY,
+                                            reinterpret_cast<const BYTE *>("ab"), 2));
+    RegistrySnapshot snapshot = TakeSnapshot(HKEY_CURRENT_USER, scratch.Path());
+    EXPECT_EQ(ValueLine(REG_BINARY, "ab"), snapshot[" [after]"]);
+    EXPECT_EQ(ValueLine(REG_BINARY, large), snapshot[" [large]"]);
+}
+
 }  // namespace
