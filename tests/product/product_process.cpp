@@ -1,7 +1,5 @@
 #include "product_process.h"
 
-#include <tlhelp32.h>
-
 #include <cstdio>
 #include <vector>
 
@@ -246,24 +244,6 @@ std::set<std::string> ServiceNames()
     }
     return names;
 }
-
-int ProcessCount(const char *exeName)
-{
-    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.Valid())
-        return -1;
-    int count = 0;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot.Get(), &entry); more;
-         more = Process32Next(snapshot.Get(), &entry)) {
-        if (lstrcmpiA(entry.szExeFile, exeName) == 0)
-            ++count;
-    }
-    return count;
-}
-
-bool ProcessRunning(const char *exeName) { return ProcessCount(exeName) > 0; }
 
 namespace {
 

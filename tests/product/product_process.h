@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/handle_owner.h"
+#include "process_list.h"
 
 struct ProcessResult
 {
@@ -80,10 +81,6 @@ bool CycleService(const char *name, bool stop, std::string *why);
 
 // Names of every Win32 service the Service Control Manager knows.
 std::set<std::string> ServiceNames();
-
-// Whether a process with this executable name (any case) runs, and how many.
-bool ProcessRunning(const char *exeName);
-int ProcessCount(const char *exeName);
 
 // Every key and value below root\subkey, as "path" -> "" for keys and
 // "path\\:name" -> "type:bytes" for values, for comparing two moments. view

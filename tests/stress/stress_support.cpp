@@ -1,7 +1,5 @@
 #include "stress_support.h"
 
-#include <tlhelp32.h>
-
 #include <cstdio>
 #include <sstream>
 
@@ -122,32 +120,6 @@ std::string RegisterBroker(bool asService)
     if (code != 0)
         return line + " ended with " + Hex(code);
     return std::string();
-}
-
-int ProcessCount(const char *exeName)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-    {
-        const char *name = entry.szExeFile;
-        const char *slash = strrchr(name, '\\');
-        if (slash != NULL)
-            name = slash + 1;
-        if (lstrcmpiA(name, exeName) == 0)
-            ++count;
-    }
-    CloseHandle(snapshot);
-    return count;
-}
-
-bool ProcessRunning(const char *exeName)
-{
-    return ProcessCount(exeName) > 0;
 }
 
 bool WaitForNoProcess(const char *exeName, DWORD milliseconds)

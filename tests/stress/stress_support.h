@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "broker/kestor_interface.h"
+#include "process_list.h"
 
 namespace stress {
 
@@ -70,10 +71,6 @@ DWORD RunToEnd(const std::string &commandLine, DWORD milliseconds,
 // Empty on success, else what failed.
 std::string RegisterBroker(bool asService);
 
-// How many processes of that file name run now.
-int ProcessCount(const char *exeName);
-// Is a process of that file name (e.g. "ZovKestor.exe") running now?
-bool ProcessRunning(const char *exeName);
 // Waits until no such process runs; false after the time.
 bool WaitForNoProcess(const char *exeName, DWORD milliseconds);
 
