@@ -43,6 +43,48 @@ TEST(HandleOwnerTest, ClosesOnceWhicheverWayItGoes)
     empty.Close();
 }
 
+// The same, for a kind of handle whose "none" is not null.
+int g_none = 0;
+struct CountingNonNullPolicy
+{
+    typedef int *Handle;
+    static int *None() { return &g_none; }
+    static void Close(int *closes) { ++*closes; }
+};
+
+TEST(HandleOwnerTest, NeverClosesThePolicysNone)
+{
+    int closes = 0;
+    {
+        HandleOwner<CountingNonNullPolicy> empty;
+        EXPECT_FALSE(empty.Valid());
+        HandleOwner<CountingNonNullPolicy> none(&g_none);
+        none.Close();
+        HandleOwner<CountingNonNullPolicy> owner(&closes);
+        EXPECT_TRUE(owner.Valid());
+        owner.Close();
+        EXPECT_EQ(&g_none, owner.Get());
+    }
+    EXPECT_EQ(1, closes);
+    EXPECT_EQ(0, g_none);
+
+    // A file that could not be opened, and one that could.
+    FileHandle missing(CreateFileA("Z:\\no such folder\\file", GENERIC_READ, 0, NULL,
+                                   OPEN_EXISTING, 0, NULL));
+    EXPECT_FALSE(missing.Valid());
+    char self[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(NULL, self, sizeof self));
+    HANDLE raw = INVALID_HANDLE_VALUE;
+    {
+        FileHandle file(CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                                    NULL));
+        ASSERT_TRUE(file.Valid());
+        raw = file;
+    }
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(raw, &flags));
+}
+
 TEST(HandleOwnerTest, ClosesARealHandle)
 {
     HANDLE raw = NULL;
