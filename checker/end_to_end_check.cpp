@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/handle_owner.h"
 #include "broker/kestor_interface.h"
-#include "checker/owned_handles.h"
 #include "checker/service_check.h"
 
 namespace {
@@ -103,7 +103,7 @@ CheckResult CheckEndToEnd(const Installation &installation)
 
     auto outcome = std::make_shared<CallOutcome>();
     auto *handOver = new std::shared_ptr<CallOutcome>(outcome);
-    OwnedHandle thread(CreateThread(nullptr, 0, CallThread, handOver, 0, nullptr));
+    const KernelHandle thread(CreateThread(nullptr, 0, CallThread, handOver, 0, nullptr));
     if (!thread.Valid()) {
         delete handOver;
         return NotChecked(kCall, "a thread for the call", GetLastError(), std::string());

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "checker/owned_handles.h"
+#include "base/handle_owner.h"
 #include "checker/registry_reader.h"
 
 FileSystemView::FileSystemView(bool native64)
@@ -54,9 +54,9 @@ bool FileExists(const InstalledFile &file)
 WORD ImageMachine(const InstalledFile &file)
 {
     FileSystemView view(file.native64);
-    OwnedHandle handle(CreateFileA(file.path.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
+    const FileHandle handle(CreateFileA(file.path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
     if (!handle.Valid())
         return 0;
     IMAGE_DOS_HEADER dos = {};

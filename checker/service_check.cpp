@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "checker/owned_handles.h"
+#include "base/handle_owner.h"
 #include "checker/registry_reader.h"
 
 namespace {
