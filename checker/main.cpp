@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/system_library.h"
 #include "checker/check_options.h"
 #include "checker/class_checks.h"
 #include "checker/end_to_end_check.h"
@@ -61,6 +62,10 @@ std::vector<CheckResult> RunChecks(Installation *installation)
 
 int main(int argc, char **argv)
 {
+    // Before anything could load a library: the check is run with full
+    // rights, perhaps from a folder others can write.
+    RestrictLibrarySearchToSystem();
+
     CheckOptions options;
     std::string error;
     if (!ParseCheckOptions(argc, argv, &options, &error)) {
