@@ -96,6 +96,10 @@ const char *ClientWidth() { return sizeof(void *) == 8 ? "a 64-bit client" : "a 
 
 CheckResult CheckEndToEnd(const Installation &installation)
 {
+    // A call could start ZovKestor.exe, or a library beside it, from a
+    // folder that others can change.
+    if (installation.foldersUntrusted)
+        return NotChecked(kCall, "not tried: others can change what it would start (see folders)");
     // COM would try the service, fail, and wait for a local server that
     // serves with its client's rights: a slow way to learn nothing new.
     if (installation.serviceUnusable)

@@ -29,6 +29,11 @@ struct Installation
     bool serviceUnusable = false;
     // KestorPr.dll of each registry view that names one.
     std::vector<InstalledFile> proxies;
+    // The file that version 1.0 of the type library names, when it exists.
+    InstalledFile typeLibrary;
+    // Others than administrators can change what LocalSystem runs: nothing
+    // is started from there.
+    bool foldersUntrusted = false;
 };
 
 #endif  // KESTOR_CHECKER_INSTALLATION_H

@@ -53,7 +53,7 @@ std::vector<CheckResult> RunChecks(Installation *installation)
     results.push_back(CheckProxy(installation));
     results.push_back(CheckTypeLibrary());
     results.push_back(CheckVersions(*installation));
-    results.push_back(CheckFolders(*installation));
+    results.push_back(CheckFolders(installation));
     results.push_back(CheckEndToEnd(*installation));
     return results;
 }
@@ -80,7 +80,10 @@ int main(int argc, char **argv)
     ComApartment apartment;
     Installation installation;
     std::vector<CheckResult> results = RunChecks(&installation);
-    const std::string remedy = FindRemedy(installation);
+    // Nothing is to be run from folders that others can change, not even
+    // their install.cmd.
+    const std::string remedy =
+        installation.foldersUntrusted ? kFoldersRemedy : FindRemedy(installation);
     for (CheckResult &result : results) {
         if (result.status != CheckStatus::Ok && result.remedy.empty())
             result.remedy = remedy;

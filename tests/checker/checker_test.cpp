@@ -109,6 +109,11 @@ void DeleteValue(HKEY root, const char *key, const char *name)
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyValueA(root, key, name)) << key;
 }
 
+void SetText(HKEY root, const char *key, const char *name, const std::string &text)
+{
+    SetValue(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
 void SetLocalService(const char *name)
 {
     SetValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", REG_SZ, name,
@@ -179,6 +184,28 @@ TEST_F(CheckerInstallScript, AHealthyInstallationPassesEveryCheckAndChangesNothi
     ExpectCheckersHealthyAndReadOnly({Checker()});
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
 
+    // Run from a folder where someone planted a library it loads, with
+    // Wine told to prefer it to its own, as Windows would: it does not load.
+    // (Not version.dll: Wine's own libraries import it, and so would load a
+    // planted one whatever the program does. What the programs import is
+    // read from their import tables.)
+    const std::string downloads = Environment("ProgramData") + "\\Downloads\\";
+    ASSERT_TRUE(CreateDirectoryA(downloads.c_str(), nullptr)) << downloads;
+    ASSERT_TRUE(CopyFileA(Checker().c_str(), (downloads + "kestor-check.exe").c_str(), TRUE));
+    const char appDefaults[] = "Software\\Wine\\AppDefaults";
+    HKEY existing = nullptr;
+    const bool hadAppDefaults =
+        RegOpenKeyExA(HKEY_CURRENT_USER, appDefaults, 0, KEY_READ, &existing) == ERROR_SUCCESS;
+    RegCloseKey(existing);
+    const std::string overrides = std::string(appDefaults) + "\\kestor-check.exe\\DllOverrides";
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "planted_library.dll").c_str(),
+                          (downloads + "netapi32.dll").c_str(), TRUE));
+    SetText(HKEY_CURRENT_USER, overrides.c_str(), "netapi32", "native,builtin");
+    CheckerVerdict planted = RunChecker(downloads + "kestor-check.exe");
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegDeleteTreeA(HKEY_CURRENT_USER, hadAppDefaults ? overrides.c_str() : appDefaults));
+    EXPECT_TRUE(CheckerHealthy(planted));
+
     CheckerVerdict quiet = RunChecker(Checker(), "--quiet");
     EXPECT_EQ(0u, quiet.run.exitCode);
     EXPECT_EQ("", quiet.run.output);
@@ -212,7 +239,14 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
     };
     const std::string folderDacl = ReadDacl(folder);
     ASSERT_NE("", folderDacl);
+    const std::string parent = Environment("ProgramFiles") + "\\";
+    const std::string parentDacl = ReadDacl(parent);
+    const std::string typeLibrary = folder + "ZovKestor.tlb";
+    const std::string typeLibraryDacl = ReadDacl(typeLibrary);
     const DWORD marked = 1;
+    // What the Windows command "icacls <path> /grant Everyone:M" adds; Wine
+    // turns it into the Unix mode o+w.
+    const std::string everyoneMay = "(A;OICI;0x1301ff;;;WD)";
 
     const Breakage breakages[] = {
         {"proxy registration removed", "proxy",
@@ -254,19 +288,35 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
              EXPECT_TRUE(DeleteFileA((folder + "KestorPr.dll").c_str()));
              move(folder + "KestorPr.dll.away", folder + "KestorPr.dll");
          }},
-        // What "icacls <folder> /grant Everyone:M" does; Wine turns it into
-        // the folder's Unix mode (o+w).
         {"program folder writable by everyone", "folders",
-         [&] { WriteDacl(folder, folderDacl + "(A;OICI;0x1301ff;;;WD)"); },
+         [&] { WriteDacl(folder, folderDacl + everyoneMay); },
          [&] { WriteDacl(folder, folderDacl); }},
+        {"a folder above it writable by everyone", "folders",
+         [&] { WriteDacl(parent, parentDacl + everyoneMay); },
+         [&] { WriteDacl(parent, parentDacl); }},
+        {"ZovKestor.tlb writable by everyone", "folders",
+         [&] { WriteDacl(typeLibrary, typeLibraryDacl + "(A;;0x1301bf;;;WD)"); },
+         [&] { WriteDacl(typeLibrary, typeLibraryDacl); }},
     };
 
+    bool savedFolders = false;
     for (const Breakage &breakage : breakages) {
         SCOPED_TRACE(breakage.what);
         breakage.breakIt();
-        EXPECT_TRUE(CheckerNamesFirst(breakage.check, RunChecker(Checker())));
-        if (std::string(breakage.check) == "folders")
-            SaveJsonReport(Checker(), "install-script-folders");
+        const std::string check = breakage.check;
+        CheckerVerdict verdict = RunChecker(Checker());
+        EXPECT_TRUE(check.empty() ? CheckerHealthy(verdict) : CheckerNamesFirst(check, verdict));
+        if (check == "folders") {
+            // Nothing is started from there, and nothing there is a remedy.
+            EXPECT_NE(std::string::npos,
+                      verdict.run.output.find("call      cannot check: not tried"))
+                << verdict.run.output;
+            EXPECT_EQ(std::string::npos, verdict.run.output.find("install.cmd"))
+                << verdict.run.output;
+            if (!savedFolders)
+                SaveJsonReport(Checker(), "install-script-folders");
+            savedFolders = true;
+        }
         breakage.repair();
     }
     SaveJsonReport(Checker(), "install-script-repaired");
