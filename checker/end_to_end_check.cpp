@@ -125,6 +125,9 @@ CheckResult CheckEndToEnd(const Installation &installation)
                                  HresultText(outcome->call) + took);
 
     std::string served = "E_INVALIDARG for " + std::string(ClientWidth()) + took;
+    if (!installation.serviceMode && installation.serviceExpected)
+        return Failed(kCall, served + ", served by a local server with its client's rights, "
+                                      "though the installation is for the service");
     if (!installation.serviceMode)
         return Passed(kCall, served + ", served by a local server");
     DWORD process = RunningServiceProcess();

@@ -12,6 +12,7 @@
 #define KESTOR_CHECK_SERVICE_NAME "ZovKestor"
 #define KESTOR_CHECK_PROGRAM_FILE "ZovKestor.exe"
 #define KESTOR_CHECK_PROXY_FILE "KestorPr.dll"
+#define KESTOR_CHECK_TYPELIB_FILE "ZovKestor.tlb"
 
 struct Installation
 {
@@ -24,6 +25,9 @@ struct Installation
     bool modeKnown = false;
     // The AppID holds "LocalService": COM starts the broker as a service.
     bool serviceMode = false;
+    // The AppID holds "ServiceParameters", which only the service
+    // registration writes: the installation was made to run as a service.
+    bool serviceExpected = false;
     // In service mode, the AppID or the service entry keeps COM from
     // starting the service.
     bool serviceUnusable = false;

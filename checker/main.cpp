@@ -46,12 +46,9 @@ std::vector<CheckResult> RunChecks(Installation *installation)
     std::vector<CheckResult> results;
     results.push_back(CheckClass(installation));
     results.push_back(CheckAppId(installation));
-    results.push_back(CheckService(*installation));
-    installation->serviceUnusable = installation->serviceMode &&
-                                    (results[1].status != CheckStatus::Ok ||
-                                     results[2].status != CheckStatus::Ok);
+    results.push_back(CheckService(installation));
     results.push_back(CheckProxy(installation));
-    results.push_back(CheckTypeLibrary());
+    results.push_back(CheckTypeLibrary(installation));
     results.push_back(CheckVersions(*installation));
     results.push_back(CheckFolders(installation));
     results.push_back(CheckEndToEnd(*installation));

@@ -27,6 +27,8 @@ const char kService[] = "ZovKestor";
 const char kServiceKey[] = "System\\CurrentControlSet\\Services\\ZovKestor";
 const char kInterfaceKey[] = "Interface\\" KESTOR_IID_TEXT;
 const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
+const char kProxyServerKey[] = "CLSID\\" KESTOR_IID_TEXT "\\InprocServer32";
+const char kTypeLibKey[] = "TypeLib\\" KESTOR_LIBID_TEXT;
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
@@ -88,15 +90,17 @@ void DeleteServiceEntry()
     EXPECT_TRUE(service.Get() != nullptr && DeleteService(service.Get()));
 }
 
-void SetStartType(DWORD startType)
+void ChangeService(DWORD startType, const char *imagePath)
 {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ServiceHandle service(OpenServiceA(manager.Get(), kService, SERVICE_CHANGE_CONFIG));
     EXPECT_TRUE(service.Get() != nullptr &&
                 ChangeServiceConfigA(service.Get(), SERVICE_NO_CHANGE, startType,
-                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                     SERVICE_NO_CHANGE, imagePath, nullptr, nullptr, nullptr,
                                      nullptr, nullptr, nullptr));
 }
+
+void SetStartType(DWORD startType) { ChangeService(startType, nullptr); }
 
 void SetValue(HKEY root, const char *key, const char *name, DWORD type, const void *data,
               DWORD size)
@@ -116,8 +120,7 @@ void SetText(HKEY root, const char *key, const char *name, const std::string &te
 
 void SetLocalService(const char *name)
 {
-    SetValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", REG_SZ, name,
-             static_cast<DWORD>(lstrlenA(name) + 1));
+    SetText(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", name);
 }
 
 // The DACL of a file or folder as SDDL, and back.
@@ -247,6 +250,10 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
     // What the Windows command "icacls <path> /grant Everyone:M" adds; Wine
     // turns it into the Unix mode o+w.
     const std::string everyoneMay = "(A;OICI;0x1301ff;;;WD)";
+    const std::string elsewhere = ProgramFolder();
+    char shortPath[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA((folder + "ZovKestor.exe").c_str(), shortPath, MAX_PATH));
+    const std::string typeLibraryValue = std::string(kTypeLibKey) + "\\1.0\\0\\win32";
 
     const Breakage breakages[] = {
         {"proxy registration removed", "proxy",
@@ -273,9 +280,55 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
         {"type library file deleted", "typelib",
          [&] { move(folder + "ZovKestor.tlb", folder + "ZovKestor.tlb.away"); },
          [&] { move(folder + "ZovKestor.tlb.away", folder + "ZovKestor.tlb"); }},
-        {"type library unregistered by another product", "typelib",
-         [] { EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_ZovKestorLib, 1, 0, 0, SYS_WIN32)); },
-         reregister},
+        {"type library registered only at another version, from another folder", "typelib",
+         [&] {
+             EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_ZovKestorLib, 1, 0, 0, SYS_WIN32));
+             SetText(HKEY_CLASSES_ROOT, (std::string(kTypeLibKey) + "\\7.3\\0\\win32").c_str(),
+                     nullptr, elsewhere + "ZovKestor.tlb");
+         },
+         [&] {
+             EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, kTypeLibKey));
+             reregister();
+         }},
+        {"type library registered from another folder", "typelib",
+         [&] {
+             SetText(HKEY_CLASSES_ROOT, typeLibraryValue.c_str(), nullptr,
+                     elsewhere + "ZovKestor.tlb");
+         },
+         [&] { SetText(HKEY_CLASSES_ROOT, typeLibraryValue.c_str(), nullptr, typeLibrary); }},
+        {"KestorPr.dll registered from another folder", "proxy",
+         [&] { SetText(HKEY_CLASSES_ROOT, kProxyServerKey, nullptr, elsewhere + "KestorPr.dll"); },
+         [&] { SetText(HKEY_CLASSES_ROOT, kProxyServerKey, nullptr, folder + "KestorPr.dll"); }},
+        // A -Service that failed (a handle held during re-registration, say)
+        // leaves the class in local-server mode.
+        {"local-server mode left by a failed -Service", "appid",
+         [] {
+             StopService();
+             DeleteValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService");
+         },
+         [] { SetLocalService(kService); }},
+        {"registered by hand with -RegServer: local-server mode", "",
+         [] {
+             DeleteValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService");
+             DeleteValue(HKEY_CLASSES_ROOT, kAppIdKey, "ServiceParameters");
+         },
+         [] {
+             SetLocalService(kService);
+             SetText(HKEY_CLASSES_ROOT, kAppIdKey, "ServiceParameters", "-Service");
+             // The local server the calls started ends after a few idle
+             // seconds; till then COM would hand it the next client.
+             for (int i = 0; i < 100 && ProcessRunning("ZovKestor.exe"); ++i)
+                 Sleep(100);
+             EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
+         }},
+        // Without blanks there is nothing else for the service manager to
+        // try; the check's call starts the service from there.
+        {"an unquoted image path without blanks", "",
+         [&] {
+             StopService();
+             ChangeService(SERVICE_NO_CHANGE, shortPath);
+         },
+         [&] { ChangeService(SERVICE_NO_CHANGE, Quoted(folder + "ZovKestor.exe").c_str()); }},
         {"versions that disagree", "versions",
          [&] {
              StopService();
