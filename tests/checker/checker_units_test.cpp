@@ -1,7 +1,7 @@
 // The checker's decisions that need no installation: who may change a file
 // or folder, judged on security descriptors built here (Wine's file system
-// keeps no entry for a named account and no owner), and whom the machine
-// trusts.
+// keeps no entry for a named account and no owner), whom the machine
+// trusts, and the bound on a call that does not come back.
 #include <windows.h>
 #include <sddl.h>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/handle_owner.h"
+#include "checker/end_to_end_check.h"
 #include "checker/trusted_accounts.h"
 #include "checker/write_access.h"
 
@@ -111,6 +112,19 @@ TEST(FolderVerdictTest, TrustsTheSystemAndItsAdministratorsOnly)
         ASSERT_TRUE(ConvertStringSidToSidA(entry.sid.c_str(), sid.Place())) << entry.sid;
         EXPECT_EQ(entry.trusted, trusted(sid.Get())) << entry.sid;
     }
+}
+
+TEST(CallBoundTest, AWorkThatDoesNotReturnIsLeftAtTheBound)
+{
+    KernelHandle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(never.Valid());
+    HANDLE event = never.Get();
+    EXPECT_EQ(WorkOutcome::StillRunning,
+              RunWithin([event] { WaitForSingleObject(event, INFINITE); }, 100));
+    SetEvent(event);  // lets the thread end
+    bool ran = false;
+    EXPECT_EQ(WorkOutcome::Returned, RunWithin([&ran] { ran = true; }, 10000));
+    EXPECT_TRUE(ran);
 }
 
 }  // namespace
