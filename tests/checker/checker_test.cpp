@@ -118,6 +118,19 @@ void SetText(HKEY root, const char *key, const char *name, const std::string &te
     SetValue(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
+// A key of HKEY_CLASSES_ROOT with all it holds, under another name.
+void MoveKey(const std::string &from, const std::string &to)
+{
+    HKEY source = nullptr, target = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, from.c_str(), 0, KEY_READ, &source));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, to.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &target, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCopyTreeA(source, nullptr, target)) << from;
+    RegCloseKey(source);
+    RegCloseKey(target);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, from.c_str())) << from;
+}
+
 void SetLocalService(const char *name)
 {
     SetText(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", name);
@@ -253,7 +266,8 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
     const std::string elsewhere = ProgramFolder();
     char shortPath[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameA((folder + "ZovKestor.exe").c_str(), shortPath, MAX_PATH));
-    const std::string typeLibraryValue = std::string(kTypeLibKey) + "\\1.0\\0\\win32";
+    auto version = [](const char *number) { return std::string(kTypeLibKey) + "\\" + number; };
+    const std::string typeLibraryValue = version("1.0") + "\\0\\win32";
 
     const Breakage breakages[] = {
         {"proxy registration removed", "proxy",
@@ -282,13 +296,13 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
          [&] { move(folder + "ZovKestor.tlb.away", folder + "ZovKestor.tlb"); }},
         {"type library registered only at another version, from another folder", "typelib",
          [&] {
-             EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_ZovKestorLib, 1, 0, 0, SYS_WIN32));
-             SetText(HKEY_CLASSES_ROOT, (std::string(kTypeLibKey) + "\\7.3\\0\\win32").c_str(),
-                     nullptr, elsewhere + "ZovKestor.tlb");
+             MoveKey(version("1.0"), version("7.3"));
+             SetText(HKEY_CLASSES_ROOT, (version("7.3") + "\\0\\win32").c_str(), nullptr,
+                     elsewhere + "ZovKestor.tlb");
          },
          [&] {
-             EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, kTypeLibKey));
-             reregister();
+             MoveKey(version("7.3"), version("1.0"));
+             SetText(HKEY_CLASSES_ROOT, typeLibraryValue.c_str(), nullptr, typeLibrary);
          }},
         {"type library registered from another folder", "typelib",
          [&] {
