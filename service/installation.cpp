@@ -1,11 +1,13 @@
 // Registration as a local server or as a service: the AppID values that make
-// COM start the server through the SCM, and the SCM entry itself.
+// COM start the server through the SCM, the SCM entry itself, and the event
+// source the service logs under.
 #include "service_module.h"
 
 #include "base/handle_owner.h"
 #include "base/registry_key.h"
 #include "broker/kestor_interface.h"
 #include "deleted_entry_wait.h"
+#include "event_source.h"
 #include "installer_notice.h"
 #include "native_class_link.h"
 #include "registrar/module_file_name.h"
@@ -112,6 +114,7 @@ HRESULT CServiceModule::RegisterAsServer(BOOL withTypeLibrary, BOOL asService)
 
     RegDeleteValueA(serverKey, "LocalService");
     RemoveNativeClassAppId();
+    RemoveEventSource(m_serviceName);
     if (asService)
     {
         serverKey.SetStringValue("-Service", "ServiceParameters");
@@ -124,6 +127,10 @@ HRESULT CServiceModule::RegisterAsServer(BOOL withTypeLibrary, BOOL asService)
             serverKey.SetStringValue(KESTOR_SERVICE_NAME, "LocalService");
             // 64-bit clients' COM finds the AppID, and so the service, only here.
             WriteNativeClassAppId();
+            char path[MAX_PATH];
+            DWORD length = 0;
+            if (SUCCEEDED(GetNarrowModuleFileName(NULL, path, sizeof path, &length)))
+                WriteEventSource(m_serviceName, path);
         }
     }
 
@@ -139,6 +146,7 @@ HRESULT CServiceModule::UnregisterAsServer()
         return hr;
     ApplyRegistryScript(kAppIdScript, FALSE, NULL);
     RemoveNativeClassAppId();
+    RemoveEventSource(m_serviceName);
     DWORD serviceError = CountHeldEntryAsRemoved(m_serviceName, UninstallService());
     UnregisterServerObjects(TRUE, NULL);
     CoUninitialize();

@@ -27,6 +27,8 @@ namespace {
 const char kServiceName[] = "ZovKestor";
 const char kServerAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
 const char kClassKey[] = "CLSID\\" KESTOR_CLSID_TEXT;
+const char kEventSourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZovKestor";
 // Bounds on waiting for another process; they only keep a broken build
 // from hanging the suite and are never what a test asserts.
 const DWORD kProcessDeadlineMs = 60000;
@@ -353,6 +355,22 @@ std::string ProgramString(const std::string &program, UINT id)
     return text;
 }
 
+// What Event Viewer shows for an event of id 0 with the one string, when it
+// takes the text from messageFile.
+std::string EventText(const std::string &messageFile, const char *insertion)
+{
+    HMODULE module = LoadLibraryExA(messageFile.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL)
+        return "<no module>";
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insertion)};
+    char text[512] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                  module, 0, 0, text, sizeof text,
+                                  reinterpret_cast<va_list *>(arguments));
+    FreeLibrary(module);
+    return length > 0 ? std::string(text, length) : "<error " + std::to_string(GetLastError()) + ">";
+}
+
 SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service)
 {
     SERVICE_STATUS_PROCESS status = {};
@@ -629,6 +647,16 @@ TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
     EXPECT_EQ(Bytes("-Service", 9), bytes);
 
+    // Event Viewer takes the text of the service's events from the program.
+    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile", &type,
+                                  &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(program, bytes.c_str());
+    EXPECT_EQ("Service started", EventText(bytes.c_str(), "Service started"));
+    EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "TypesSupported", &type,
+                                  &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+
     // The next service registration keeps the entry: what an administrator
     // set on it stays, what the registration sets is put back.
     {
@@ -665,6 +693,8 @@ TEST_F(Registration, RegServerAfterServiceDropsEntryAndLocalServiceOnly)
     ASSERT_TRUE(ReadAppIdValue("ServiceParameters", &type, &bytes));
     EXPECT_EQ(Bytes("-Service", 9), bytes);
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    // A local server logs to standard output, not to the event log.
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
 }
 
 // Another service has the display name: no entry can be made. The
@@ -700,6 +730,7 @@ TEST_F(Registration, UnregServerRemovesEverything)
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "AppID"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, "ZovKestor.KestorObj"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
 
     // The server no longer runs at all.
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program));
