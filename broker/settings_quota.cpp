@@ -10,6 +10,8 @@ static_assert((0x80070000u | ERROR_NOT_ENOUGH_QUOTA) == static_cast<unsigned>(KE
 
 namespace {
 
+ULONG g_keyCounts = 0;
+
 // The longest value name the registry accepts, in characters.
 const DWORD kLongestValueName = 16383;
 
@@ -57,6 +59,7 @@ LONG MeasureKey(HKEY key, DWORD longestName, ULONGLONG stopAbove, ULONGLONG *tot
     std::unique_ptr<WCHAR[]> name(new (std::nothrow) WCHAR[capacity]);
     if (!name)
         return ERROR_OUTOFMEMORY;
+    ++g_keyCounts;
     LONG result = ERROR_SUCCESS;
     *total = 0;
     for (DWORD index = 0; *total <= stopAbove; ++index)
@@ -118,4 +121,9 @@ LONG CheckKeyQuota(HKEY key, const WCHAR *name, ULONGLONG dataBytes)
     if (result != ERROR_SUCCESS)
         return result;
     return total <= KESTOR_MAX_KEY_BYTES - growth ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_QUOTA;
+}
+
+ULONG SettingsKeyCounts()
+{
+    return g_keyCounts;
 }

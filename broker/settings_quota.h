@@ -16,4 +16,7 @@ bool ValueSizeAllowed(ULONGLONG dataBytes);
 // KEY_QUERY_VALUE. Reads only.
 LONG CheckKeyQuota(HKEY key, const WCHAR *name, ULONGLONG dataBytes);
 
+// How many times this process has counted the settings key value by value.
+ULONG SettingsKeyCounts();
+
 #endif  // KESTOR_BROKER_SETTINGS_QUOTA_H
