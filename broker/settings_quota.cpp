@@ -97,14 +97,15 @@ struct PendingWrite
 // - A change notification on the key, armed again right after each own
 //   write: it catches any later change, whatever its time.
 // What stays unseen is a change by someone else that lands between an own
-// write and the re-arming (two calls) and keeps count, longest name and
-// largest data; and the check and the write are not one step across
+// write and the re-arming, a few calls later, and keeps count, longest name
+// and largest data; and the check and the write are not one step across
 // processes. Only privileged writers and other broker processes can write
 // the key directly, so no caller of the broker can bring either about.
 class CKeyTotals
 {
 public:
-    CKeyTotals() : m_known(false), m_bytes(0), m_figures(), m_watching(false), m_counts(0)
+    CKeyTotals()
+        : m_known(false), m_bytes(0), m_figures(), m_watching(false), m_counts(0), m_pending()
     {
         InitializeCriticalSection(&m_lock);
     }

@@ -455,7 +455,21 @@ TEST_F(SettingsBoundsTest, TheKeyIsCountedOnceWhileOnlyTheBrokerWritesIt)
         EXPECT_SUCCEEDED(second->SetSettingValue(SettingValueString, path, name, data));
     }
     second->Release();
+    // A write the registry refuses changes nothing: no count follows it.
+    const std::wstring longName(20000, L'n');
+    EXPECT_TRUE(FAILED(Set(SettingValueString, L"", longName.c_str(), L"x")));
+    EXPECT_SUCCEEDED(Set(SettingValueString, L"", L"after", L"x"));
     EXPECT_EQ(countsBefore + 1, SettingsKeyCounts());
+
+    // Deleted and made again by someone else, it is another key, which sends
+    // Wine no notification: counted afresh.
+    RegCloseKey(m_settings);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(m_root.Handle(), L"GPI\\Settings"));
+    PrepareKey();
+    AddRaw(L"large", KESTOR_MAX_VALUE_BYTES);
+    AddRaw(L"small", 4);
+    EXPECT_SUCCEEDED(Set(SettingValueString, L"", L"again", L"x"));
+    EXPECT_EQ(countsBefore + 2, SettingsKeyCounts());
 }
 
 // Without a redirection the value lands under the machine's classes root.
