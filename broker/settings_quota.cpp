@@ -14,28 +14,35 @@ namespace {
 // The longest value name the registry accepts, in characters.
 const DWORD kLongestValueName = 16383;
 
-// What one call tells about the key. Windows stamps the last write with the
-// system timer's granularity, so two writes in one tick share a time.
+// What one call tells about the key's values.
 struct KeyFigures
 {
     DWORD values;
     DWORD longestName;  // characters, no terminator
     DWORD largestData;  // bytes
-    FILETIME lastWrite;
 };
 
 LONG QueryFigures(HKEY key, KeyFigures *figures)
 {
     return RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &figures->values,
-                            &figures->longestName, &figures->largestData, NULL,
-                            &figures->lastWrite);
+                            &figures->longestName, &figures->largestData, NULL, NULL);
 }
 
-bool SameFigures(const KeyFigures &a, const KeyFigures &b)
+// The figures the key must show next if only this process wrote it. The
+// largest data is a range: the registry may lower that figure when the
+// value replaced was the largest (Wine does), or keep it (Windows may).
+struct ExpectedFigures
 {
-    return a.values == b.values && a.longestName == b.longestName &&
-           a.largestData == b.largestData && CompareFileTime(&a.lastWrite, &b.lastWrite) == 0;
-}
+    DWORD values;
+    DWORD longestName;
+    DWORD largestDataAtLeast, largestDataAtMost;
+
+    bool Shown(const KeyFigures &now) const
+    {
+        return now.values == values && now.longestName == longestName &&
+               now.largestData >= largestDataAtLeast && now.largestData <= largestDataAtMost;
+    }
+};
 
 // The data size of the value already stored under name; false when there is
 // none, or when it cannot be read (then the write counts as a new value,
@@ -87,25 +94,31 @@ struct PendingWrite
 // The settings key's exact size, kept across calls.
 //
 // The total is trusted only while the key shows no change but this
-// process's own writes. Two signs are read, since neither suffices alone:
+// process's own writes, by two signs, read before every write:
+// - A change notification on the key, armed when the key is counted and
+//   again right after each own write: it is set by any change since, by
+//   anyone, whatever its time. The key's last-write time could not do
+//   that: Windows stamps it with the timer's granularity, so a change by
+//   someone else in the same tick as an own write leaves the time as it was
+//   (and reading the time back after each write would cost one more call
+//   that, under Wine, walks every value).
 // - The figures of one RegQueryInfoKeyW call (value count, longest name,
-//   largest data, last-write time), recorded after each own write. They
-//   also tell when the key is another one (deleted and made again, or the
-//   classes root pointed elsewhere). But a write by someone else in the same
-//   timer tick as ours leaves the time as it was, and one that keeps the
-//   three other figures leaves no trace in them.
-// - A change notification on the key, armed again right after each own
-//   write: it catches any later change, whatever its time.
-// What stays unseen is a change by someone else that lands between an own
-// write and the re-arming, a few calls later, and keeps count, longest name
-// and largest data; and the check and the write are not one step across
-// processes. Only privileged writers and other broker processes can write
-// the key directly, so no caller of the broker can bring either about.
+//   largest data), which the check reads anyway for the count bound,
+//   against what the own writes alone can have made of them. They tell
+//   when the key is another one (deleted and made again: Wine sets no
+//   notification for that), and catch most changes in the gap between an
+//   own write and the re-arming.
+// Without a notification the total is not trusted at all. What stays
+// unseen is a change by someone else that lands in that gap, a few calls
+// long, and keeps count, longest name and largest data; and the check and
+// the write are not one step across processes. Only privileged writers and
+// other broker processes can write the key directly, so no caller of the
+// broker can bring either about.
 class CKeyTotals
 {
 public:
     CKeyTotals()
-        : m_known(false), m_bytes(0), m_figures(), m_watching(false), m_counts(0), m_pending()
+        : m_known(false), m_bytes(0), m_expected(), m_watching(false), m_counts(0), m_pending()
     {
         InitializeCriticalSection(&m_lock);
     }
@@ -117,19 +130,18 @@ public:
     void Leave() { LeaveCriticalSection(&m_lock); }
 
     LONG Check(HKEY key, const WCHAR *name, ULONGLONG dataBytes);
-    void Written(HKEY key);
+    void Written();
     ULONG Counts() const { return m_counts; }
 
 private:
     bool StillHolds(const KeyFigures &now);
     LONG Count(HKEY key, const KeyFigures &now);
     void Watch();
-    bool OnlyOwnWrite(const KeyFigures &after) const;
 
     CRITICAL_SECTION m_lock;
-    bool m_known;           // m_bytes is the key's size, m_figures its figures
+    bool m_known;           // m_bytes is the key's size, m_expected its next figures
     ULONGLONG m_bytes;
-    KeyFigures m_figures;
+    ExpectedFigures m_expected;
     RegistryKeyHandle m_watched;
     KernelHandle m_changed;  // set by the notification armed on m_watched
     bool m_watching;         // false when no notification could be armed
@@ -174,12 +186,12 @@ LONG CKeyTotals::Check(HKEY key, const WCHAR *name, ULONGLONG dataBytes)
     return ERROR_SUCCESS;
 }
 
-// Whether the kept total still describes the key: same figures as after the
-// last own write or count, and no change notified since.
+// Whether the kept total still describes the key: no change notified since
+// the last own write or count, and the figures these leave.
 bool CKeyTotals::StillHolds(const KeyFigures &now)
 {
-    m_known = m_known && SameFigures(m_figures, now) &&
-              (!m_watching || WaitForSingleObject(m_changed, 0) == WAIT_TIMEOUT);
+    m_known = m_known && m_watching && m_expected.Shown(now) &&
+              WaitForSingleObject(m_changed, 0) == WAIT_TIMEOUT;
     return m_known;
 }
 
@@ -199,7 +211,7 @@ LONG CKeyTotals::Count(HKEY key, const KeyFigures &now)
         return result;
     ++m_counts;
     m_bytes = total;
-    m_figures = now;
+    m_expected = {now.values, now.longestName, now.largestData, now.largestData};
     m_known = true;
     return ERROR_SUCCESS;
 }
@@ -213,7 +225,7 @@ void CKeyTotals::Watch()
                                          TRUE) == ERROR_SUCCESS;
 }
 
-void CKeyTotals::Written(HKEY key)
+void CKeyTotals::Written()
 {
     if (!m_known || m_bytes < m_pending.oldBytes)
     {
@@ -224,32 +236,18 @@ void CKeyTotals::Written(HKEY key)
     // The write has set the notification: arm it again at once, which leaves
     // as short a gap as can be. A write that changed nothing (the same data
     // again) sets nothing, and the armed notification stays as it is.
-    if (!m_watching || WaitForSingleObject(m_changed, 0) != WAIT_TIMEOUT)
+    if (WaitForSingleObject(m_changed, 0) != WAIT_TIMEOUT)
         Watch();
-    KeyFigures after;
-    if (QueryFigures(key, &after) != ERROR_SUCCESS || !OnlyOwnWrite(after))
-    {
-        m_known = false;
-        return;
-    }
-    m_figures = after;
-}
 
-// Whether the figures after the write are what the write alone can have
-// made of those the check saw: one value more unless it replaced one, the
-// longest name as long as before or as the name written, the largest data
-// at least the data written (the registry may lower the figure when the
-// value replaced was the largest).
-bool CKeyTotals::OnlyOwnWrite(const KeyFigures &after) const
-{
+    // One value more unless it replaced one; the longest name as long as
+    // before or as the name written; the largest data at least the data
+    // written.
     const KeyFigures &before = m_pending.before;
-    const DWORD longest =
-        before.longestName > m_pending.nameLength ? before.longestName : m_pending.nameLength;
-    const ULONGLONG largest = before.largestData > m_pending.dataBytes ? before.largestData
-                                                                         : m_pending.dataBytes;
-    return after.values == before.values + (m_pending.newValue ? 1 : 0) &&
-           after.longestName == longest && after.largestData <= largest &&
-           after.largestData >= m_pending.dataBytes;
+    const DWORD written = static_cast<DWORD>(m_pending.dataBytes);
+    m_expected = {before.values + (m_pending.newValue ? 1 : 0),
+                  before.longestName > m_pending.nameLength ? before.longestName
+                                                            : m_pending.nameLength,
+                  written, before.largestData > written ? before.largestData : written};
 }
 
 CKeyTotals &TheKeyTotals()
@@ -266,7 +264,6 @@ bool ValueSizeAllowed(ULONGLONG dataBytes)
 }
 
 CSettingsKeyWrite::CSettingsKeyWrite(HKEY key, const WCHAR *name, ULONGLONG dataBytes)
-    : m_key(key)
 {
     TheKeyTotals().Enter();
     m_verdict = TheKeyTotals().Check(key, name, dataBytes);
@@ -280,7 +277,7 @@ CSettingsKeyWrite::~CSettingsKeyWrite()
 void CSettingsKeyWrite::Written()
 {
     if (m_verdict == ERROR_SUCCESS)
-        TheKeyTotals().Written(m_key);
+        TheKeyTotals().Written();
 }
 
 ULONG SettingsKeyCounts()

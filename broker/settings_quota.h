@@ -38,7 +38,6 @@ public:
     void Written();
 
 private:
-    HKEY m_key;
     LONG m_verdict;
 };
 
