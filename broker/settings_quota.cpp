@@ -202,7 +202,9 @@ LONG CKeyTotals::Count(HKEY key, const KeyFigures &now)
     if (RegOpenKeyExW(key, NULL, 0, KEY_NOTIFY, m_watched.Place()) != ERROR_SUCCESS)
         *m_watched.Place() = NULL;
     if (m_changed == NULL)
-        *m_changed.Place() = CreateEventW(NULL, TRUE, FALSE, NULL);
+        *m_changed.Place() = CreateEventW(NULL, FALSE, FALSE, NULL);
+    else
+        WaitForSingleObject(m_changed, 0);  // set by closing the old handle, perhaps
     Watch();
 
     ULONGLONG total = 0;
@@ -217,10 +219,11 @@ LONG CKeyTotals::Count(HKEY key, const KeyFigures &now)
 }
 
 // Arms the notification: the next change to the key's values, by anyone
-// (this process included), sets m_changed.
+// (this process included), sets m_changed. The event resets itself when a
+// wait sees it set, so one wait both tests and clears it.
 void CKeyTotals::Watch()
 {
-    m_watching = m_watched != NULL && m_changed != NULL && ResetEvent(m_changed) &&
+    m_watching = m_watched != NULL && m_changed != NULL &&
                  RegNotifyChangeKeyValue(m_watched, FALSE, REG_NOTIFY_CHANGE_LAST_SET, m_changed,
                                          TRUE) == ERROR_SUCCESS;
 }
