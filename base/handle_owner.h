@@ -101,6 +101,14 @@ struct BstrPolicy
     static void Close(BSTR text) { SysFreeString(text); }
 };
 
+// What the system allocated with LocalAlloc for the caller: security
+// descriptors, SID strings, formatted messages.
+struct LocalMemoryPolicy
+{
+    typedef HLOCAL Handle;
+    static void Close(HLOCAL memory) { LocalFree(memory); }
+};
+
 template <class Interface>
 struct ReleasePolicy
 {
@@ -117,6 +125,7 @@ typedef HandleOwner<RegistryKeyPolicy> RegistryKeyHandle;
 typedef HandleOwner<LibraryPolicy> LibraryHandle;
 typedef HandleOwner<EventSourcePolicy> EventSourceHandle;
 typedef HandleOwner<BstrPolicy> OwnedBstr;
+typedef HandleOwner<LocalMemoryPolicy> LocalMemory;
 template <class Interface>
 using InterfaceReference = HandleOwner<ReleasePolicy<Interface>>;
 

@@ -80,13 +80,22 @@ HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType
         }
     }
 
-    result = CheckKeyQuota(key.Get(), valueName, byteCount);
-    if (result != ERROR_SUCCESS)
-        return FromWin32(result);
+    // Check, then write. Nothing of this process comes between the two: the
+    // server's calls all arrive on the one thread of its single-threaded
+    // apartment, which runs them one after the other, and the bounded write
+    // also holds the process's lock on the key's total until it ends. Keep
+    // it so: a call must not let another in (no message loop, no outgoing
+    // COM call) between the check and the write.
+    CSettingsKeyWrite bounded(key.Get(), valueName, byteCount);
+    if (bounded.Verdict() != ERROR_SUCCESS)
+        return FromWin32(bounded.Verdict());
     result = RegSetValueExW(key.Get(), valueName, 0, REG_SZ,
                             reinterpret_cast<const BYTE *>(valueData),
                             static_cast<DWORD>(byteCount));
-    return result == ERROR_SUCCESS ? S_OK : FromWin32(result);
+    if (result != ERROR_SUCCESS)
+        return FromWin32(result);
+    bounded.Written();
+    return S_OK;
 }
 
 HRESULT WINAPI CreateKestorObj(void *outer, REFIID iid, void **result)

@@ -101,8 +101,22 @@ CheckResult CheckAppId(Installation *installation)
         findings.Add("LocalService names the service \"" + service +
                      "\", not " KESTOR_CHECK_SERVICE_NAME ": COM cannot start the broker");
 
-    if (!findings.Empty())
+    // Only the service registration writes ServiceParameters, and only
+    // unregistration removes it: packages and install.cmd always register
+    // the service, a registration by hand with -RegServer never does.
+    std::string parameters;
+    error = appIdKey.ReadString("ServiceParameters", &parameters);
+    installation->serviceExpected = error != ERROR_FILE_NOT_FOUND;
+    if (installation->serviceExpected && !installation->serviceMode)
+        findings.Add("local-server mode, though the installation registered the service "
+                     "(ServiceParameters is set) and did not finish: COM starts "
+                     KESTOR_CHECK_PROGRAM_FILE " with each client's rights, and an ordinary "
+                     "user cannot write HKEY_CLASSES_ROOT");
+
+    if (!findings.Empty()) {
+        installation->serviceUnusable = installation->serviceMode;
         return Failed(kAppId, findings.Text());
+    }
     if (installation->serviceMode)
         return Passed(kAppId, "service mode: COM starts the service " KESTOR_CHECK_SERVICE_NAME);
     return Passed(kAppId, "local-server mode: no LocalService, COM starts " KESTOR_CHECK_PROGRAM_FILE

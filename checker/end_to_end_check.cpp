@@ -5,21 +5,25 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/handle_owner.h"
 #include "broker/kestor_interface.h"
-#include "checker/owned_handles.h"
 #include "checker/service_check.h"
 
 namespace {
 
 const char kCall[] = "call";
-// Longer than COM's own patience with a starting service: a check that
-// hangs is no use to a fleet tool.
-const DWORD kCallTimeoutMs = 120000;
+// How long the check waits for its call. A cold start of the service takes
+// well under a second, and the service manager gives a starting service
+// 30 s by default before it gives up on it (COM then starts a local server,
+// which the line reports). A call not back by then has met a broker slowed
+// by load or by what the settings key holds; waiting longer would only let
+// a fleet tool, which gives a detection rule a minute or two, kill the
+// check before it says so.
+const DWORD kCallBoundMs = 30000;
 // A value type the broker refuses before it looks at anything else.
 const SettingValueType kRefusedType = static_cast<SettingValueType>(0);
 
-// What the calling thread found; shared with it, since a thread that never
-// comes back must not write into freed memory.
+// What the calling thread found.
 struct CallOutcome
 {
     HRESULT activation = E_FAIL;
@@ -62,12 +66,10 @@ void Call(CallOutcome *outcome)
     CoUninitialize();
 }
 
-DWORD WINAPI CallThread(void *parameter)
+DWORD WINAPI WorkThread(void *parameter)
 {
-    std::shared_ptr<CallOutcome> *shared = static_cast<std::shared_ptr<CallOutcome> *>(parameter);
-    std::shared_ptr<CallOutcome> outcome = *shared;
-    delete shared;
-    Call(outcome.get());
+    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()> *>(parameter));
+    (*work)();
     return 0;
 }
 
@@ -78,39 +80,52 @@ std::string Duration(double milliseconds)
     return text;
 }
 
-// The calling thread lives in an apartment of its own. This one is an
-// apartment too, and COM may need it while the call is on its way: it waits
-// with its messages pumped rather than blocked.
-bool WaitForCallThread(HANDLE thread)
-{
-    DWORD index = 0;
-    HRESULT hr = CoWaitForMultipleHandles(0, kCallTimeoutMs, 1, &thread, &index);
-    if (hr == CO_E_NOTINITIALIZED)
-        return WaitForSingleObject(thread, kCallTimeoutMs) == WAIT_OBJECT_0;
-    return hr == S_OK;
-}
-
 const char *ClientWidth() { return sizeof(void *) == 8 ? "a 64-bit client" : "a 32-bit client"; }
 
 }  // namespace
 
+WorkOutcome RunWithin(const std::function<void()> &work, DWORD timeoutMs)
+{
+    auto *handOver = new std::function<void()>(work);
+    const KernelHandle thread(CreateThread(nullptr, 0, WorkThread, handOver, 0, nullptr));
+    if (!thread.Valid()) {
+        delete handOver;
+        return WorkOutcome::NotStarted;
+    }
+    // The thread lives in an apartment of its own. This one is an apartment
+    // too, and COM may need it while a call is on its way: it waits with its
+    // messages pumped rather than blocked.
+    HANDLE handle = thread.Get();
+    DWORD index = 0;
+    HRESULT hr = CoWaitForMultipleHandles(0, timeoutMs, 1, &handle, &index);
+    if (hr == CO_E_NOTINITIALIZED)
+        hr = WaitForSingleObject(handle, timeoutMs) == WAIT_OBJECT_0 ? S_OK : RPC_S_CALLPENDING;
+    return hr == S_OK ? WorkOutcome::Returned : WorkOutcome::StillRunning;
+}
+
 CheckResult CheckEndToEnd(const Installation &installation)
 {
+    // A call could start ZovKestor.exe, or a library beside it, from a
+    // folder that others can change.
+    if (installation.foldersUntrusted)
+        return NotChecked(kCall, "not tried: others can change what it would start (see folders)");
     // COM would try the service, fail, and wait for a local server that
     // serves with its client's rights: a slow way to learn nothing new.
     if (installation.serviceUnusable)
         return NotChecked(kCall, "COM cannot start the service (see appid and service)");
 
+    // The outcome is shared with the thread, since a thread that never
+    // comes back must not write into freed memory.
     auto outcome = std::make_shared<CallOutcome>();
-    auto *handOver = new std::shared_ptr<CallOutcome>(outcome);
-    OwnedHandle thread(CreateThread(nullptr, 0, CallThread, handOver, 0, nullptr));
-    if (!thread.Valid()) {
-        delete handOver;
+    switch (RunWithin([outcome] { Call(outcome.get()); }, kCallBoundMs)) {
+    case WorkOutcome::NotStarted:
         return NotChecked(kCall, "a thread for the call", GetLastError(), std::string());
+    case WorkOutcome::StillRunning:
+        return Failed(kCall, "the call of " + std::string(ClientWidth()) + " did not return within " +
+                                 std::to_string(kCallBoundMs / 1000) + " s");
+    case WorkOutcome::Returned:
+        break;
     }
-    if (!WaitForCallThread(thread.Get()))
-        return Failed(kCall, "KestorObj did not answer " + std::string(ClientWidth()) +
-                                 " within " + Duration(kCallTimeoutMs));
 
     const std::string took = " in " + Duration(outcome->milliseconds);
     if (FAILED(outcome->activation))
@@ -121,6 +136,9 @@ CheckResult CheckEndToEnd(const Installation &installation)
                                  HresultText(outcome->call) + took);
 
     std::string served = "E_INVALIDARG for " + std::string(ClientWidth()) + took;
+    if (!installation.serviceMode && installation.serviceExpected)
+        return Failed(kCall, served + ", served by a local server with its client's rights, "
+                                      "though the installation is for the service");
     if (!installation.serviceMode)
         return Passed(kCall, served + ", served by a local server");
     DWORD process = RunningServiceProcess();

@@ -3,12 +3,28 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <functional>
+
+#include "base/handle_owner.h"
 #include "checker/registry_reader.h"
+#include "checker/trusted_accounts.h"
+#include "checker/write_access.h"
 
 namespace {
 
 const char kVersions[] = "versions";
 const char kFolders[] = "folders";
+
+}  // namespace
+
+// The files there may already have been replaced: after the rights are
+// taken away, they are installed again from a copy that can be trusted.
+const char kFoldersRemedy[] =
+    "take those rights away, or install into a folder only administrators can write; then "
+    "install Kestor there again, since its files may have been replaced";
+
+namespace {
 
 std::vector<InstalledFile> InstalledFiles(const Installation &installation)
 {
@@ -19,116 +35,112 @@ std::vector<InstalledFile> InstalledFiles(const Installation &installation)
     return files;
 }
 
-// "write, append" for the rights in mask.
-std::string RightsText(DWORD mask)
-{
-    static const struct
-    {
-        DWORD right;
-        const char *name;
-    } kNames[] = {{FILE_WRITE_DATA, "write"},           {FILE_APPEND_DATA, "append"},
-                  {FILE_DELETE_CHILD, "delete children"}, {WRITE_DAC, "change permissions"},
-                  {WRITE_OWNER, "take ownership"},       {GENERIC_WRITE, "generic write"},
-                  {GENERIC_ALL, "full control"}};
-    std::string text;
-    for (const auto &entry : kNames) {
-        if ((mask & entry.right) != 0)
-            text += (text.empty() ? "" : ", ") + std::string(entry.name);
-    }
-    return text;
-}
+// What an installation puts into its folders: install.cmd's folder holds
+// them all, a package's some.
+const char *const kShippedFiles[] = {"ZovKestor.exe",  "ZovKestor.tlb",    "KestorPr.dll",
+                                     "kestor-set.exe", "kestor-check.exe", "install.cmd",
+                                     "uninstall.cmd",  "kestor-common.cmd"};
+// How many places the message names before it only counts the rest.
+const size_t kFindingsShown = 6;
 
-// Owns what GetNamedSecurityInfoA hands out.
-class SecurityDescriptor
+struct JudgedObject
 {
-public:
-    SecurityDescriptor() = default;
-    ~SecurityDescriptor() { LocalFree(m_descriptor); }
-    SecurityDescriptor(const SecurityDescriptor &) = delete;
-    SecurityDescriptor &operator=(const SecurityDescriptor &) = delete;
-    PSECURITY_DESCRIPTOR *Place() { return &m_descriptor; }
-
-private:
-    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+    InstalledFile object;
+    AccessRole role;
 };
 
-// The well-known groups that hold every ordinary user.
-struct Group
+// Adds the object once; a folder that is both installed and above another
+// installation folder is judged as installed, the stricter.
+void AddObject(std::vector<JudgedObject> *objects, const InstalledFile &object, AccessRole role)
 {
-    const char *name;
-    const char *sid;
-};
-const Group kUnprivileged[] = {{"Everyone", "S-1-1-0"},
-                               {"Users", "S-1-5-32-545"},
-                               {"Authenticated Users", "S-1-5-11"},
-                               {"INTERACTIVE", "S-1-5-4"}};
-const char kEveryone[] = "S-1-1-0";
-
-// Rights that let a holder replace a file or put another beside it.
-const DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | WRITE_DAC |
-                           WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-
-std::string SidText(PSID sid)
-{
-    char *text = nullptr;
-    if (sid == nullptr || !ConvertSidToStringSidA(sid, &text))
-        return std::string();
-    std::string result(text);
-    LocalFree(text);
-    return result;
-}
-
-// The write rights that this DACL leaves to the group, ACE by ACE in order:
-// a denial to the group or to Everyone (which holds it) takes rights away
-// before a later grant can give them. Rights that only children inherit are
-// not the object's.
-DWORD GroupWriteRights(PACL dacl, const char *groupSid)
-{
-    DWORD denied = 0, granted = 0;
-    for (DWORD index = 0; index < dacl->AceCount; ++index) {
-        ACE_HEADER *header = nullptr;
-        if (!GetAce(dacl, index, reinterpret_cast<void **>(&header)) ||
-            (header->AceFlags & INHERIT_ONLY_ACE) != 0)
-            continue;
-        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            auto *ace = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header);
-            if (SidText(&ace->SidStart) == groupSid)
-                granted |= ace->Mask & kWriteRights & ~denied;
-        } else if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
-            auto *ace = reinterpret_cast<ACCESS_DENIED_ACE *>(header);
-            std::string sid = SidText(&ace->SidStart);
-            if (sid == groupSid || sid == kEveryone)
-                denied |= ace->Mask;
+    for (JudgedObject &judged : *objects) {
+        if (judged.object.native64 == object.native64 &&
+            SameText(judged.object.path, object.path)) {
+            if (role == AccessRole::Installed)
+                judged.role = role;
+            return;
         }
     }
-    return granted;
+    objects->push_back({object, role});
 }
 
-// Adds what is wrong with one file's or folder's permissions; false with
-// the error when they could not be read.
-bool CheckWriters(const InstalledFile &object, Findings *findings, DWORD *error)
+// "C:\a\b\" -> "C:\a\"; "" above the root of a drive or a share.
+std::string ParentFolder(const std::string &folder)
 {
-    FileSystemView view(object.native64);
-    SecurityDescriptor descriptor;
-    PACL dacl = nullptr;
-    PSID owner = nullptr;
-    *error = GetNamedSecurityInfoA(object.path.c_str(), SE_FILE_OBJECT,
-                                   DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, &owner,
-                                   nullptr, &dacl, nullptr, descriptor.Place());
+    std::string trimmed = folder.substr(0, folder.find_last_not_of("\\/") + 1);
+    std::string parent = FolderOf(trimmed);
+    bool share = parent.compare(0, 2, "\\\\") == 0;
+    if (parent.empty() || (share && std::count(parent.begin(), parent.end(), '\\') < 4))
+        return std::string();
+    return parent;
+}
+
+// The installation's folders (the broker's, and those of the libraries and
+// the type library it uses when they lie elsewhere), the files shipped
+// there, and every folder above them.
+std::vector<JudgedObject> ObjectsToJudge(const Installation &installation)
+{
+    std::vector<InstalledFile> used = InstalledFiles(installation);
+    if (!installation.typeLibrary.path.empty())
+        used.push_back(installation.typeLibrary);
+    std::vector<JudgedObject> objects;
+    for (const InstalledFile &file : used) {
+        InstalledFile folder = {FolderOf(file.path), file.native64};
+        AddObject(&objects, folder, AccessRole::Installed);
+        AddObject(&objects, file, AccessRole::Installed);
+        for (const char *name : kShippedFiles) {
+            InstalledFile shipped = {folder.path + name, file.native64};
+            if (FileExists(shipped))
+                AddObject(&objects, shipped, AccessRole::Installed);
+        }
+    }
+    // Parents last, so that an installation folder among them stays one.
+    const size_t installed = objects.size();
+    for (size_t index = 0; index < installed; ++index) {
+        const InstalledFile object = objects[index].object;
+        for (std::string parent = ParentFolder(object.path); !parent.empty();
+             parent = ParentFolder(parent))
+            AddObject(&objects, {parent, object.native64}, AccessRole::Parent);
+    }
+    return objects;
+}
+
+// "BUILTIN\Users", "Everyone", or the SID when it has no name here.
+std::string AccountName(const std::string &sidText)
+{
+    if (sidText.empty())
+        return "an access entry of a kind not read here";
+    LocalMemory sid;
+    char name[256], domain[256];
+    DWORD nameSize = sizeof name, domainSize = sizeof domain;
+    SID_NAME_USE use;
+    if (!ConvertStringSidToSidA(sidText.c_str(), sid.Place()) ||
+        !LookupAccountSidA(nullptr, sid.Get(), name, &nameSize, domain, &domainSize, &use))
+        return sidText;
+    return domain[0] != '\0' ? std::string(domain) + "\\" + name : std::string(name);
+}
+
+// Adds what is wrong with one object's permissions; false with the error
+// when they could not be read.
+bool JudgeObject(const JudgedObject &judged, const SidTrust &trusted, Findings *findings,
+                 DWORD *error)
+{
+    LocalMemory descriptor;
+    {
+        FileSystemView view(judged.object.native64);
+        *error = GetNamedSecurityInfoA(judged.object.path.c_str(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                                       nullptr, nullptr, nullptr, nullptr, descriptor.Place());
+    }
     if (*error != ERROR_SUCCESS)
         return false;
-    if (dacl == nullptr) {
-        findings->Add(object.path + " has no access list: everyone may write it");
-        return true;
-    }
-    std::string ownerSid = SidText(owner);
-    for (const Group &group : kUnprivileged) {
-        if (ownerSid == group.sid)
-            findings->Add(object.path + " is owned by " + group.name);
-        DWORD rights = GroupWriteRights(dacl, group.sid);
-        if (rights != 0)
-            findings->Add(std::string(group.name) + " may change " + object.path + " (" +
-                          RightsText(rights) + ")");
+    for (const UntrustedAccess &access : UntrustedChanges(descriptor.Get(), judged.role, trusted)) {
+        const std::string who = AccountName(access.sid);
+        if (access.owner)
+            findings->Add(judged.object.path + " is owned by " + who);
+        if (access.rights != 0)
+            findings->Add(who + " may " + ChangeRightsText(access.rights) + ": " +
+                          judged.object.path);
     }
     return true;
 }
@@ -162,39 +174,36 @@ CheckResult CheckVersions(const Installation &installation)
                                  (installation.proxies.empty() ? "" : " and " KESTOR_CHECK_PROXY_FILE));
 }
 
-CheckResult CheckFolders(const Installation &installation)
+CheckResult CheckFolders(Installation *installation)
 {
-    if (installation.server.path.empty() && installation.proxies.empty())
+    if (installation->server.path.empty() && installation->proxies.empty())
         return NotChecked(kFolders, "no installed file to look at (see class and proxy)");
-    std::vector<InstalledFile> objects;
-    for (const InstalledFile &file : InstalledFiles(installation)) {
-        InstalledFile folder = {FolderOf(file.path), file.native64};
-        bool seen = false;
-        for (const InstalledFile &object : objects)
-            seen = seen || (SameText(object.path, folder.path) && object.native64 == folder.native64);
-        if (!seen)
-            objects.push_back(folder);
-        objects.push_back(file);
-    }
-
+    const TrustedAccounts trusted;
     Findings findings;
+    size_t problems = 0;
     std::string folders;
-    for (const InstalledFile &object : objects) {
+    for (const JudgedObject &judged : ObjectsToJudge(*installation)) {
         DWORD error = ERROR_SUCCESS;
-        if (!CheckWriters(object, &findings, &error))
-            return NotChecked(kFolders, "the permissions of " + object.path, error,
+        Findings found;
+        if (!JudgeObject(judged, std::cref(trusted), &found, &error))
+            return NotChecked(kFolders, "the permissions of " + judged.object.path, error,
                               "run the check as a user who may read the permissions of the "
                               "installation folders");
-        if (FolderOf(object.path) == object.path)
-            folders += (folders.empty() ? "" : ", ") + object.path;
+        if (!found.Empty() && problems++ < kFindingsShown)
+            findings.Add(found.Text());
+        const std::string &path = judged.object.path;
+        if (judged.role == AccessRole::Installed && FolderOf(path) == path)
+            folders += (folders.empty() ? "" : ", ") + judged.object.path;
     }
+    if (problems > kFindingsShown)
+        findings.Add("and " + std::to_string(problems - kFindingsShown) + " more");
     if (!findings.Empty()) {
+        installation->foldersUntrusted = true;
         CheckResult result = Failed(kFolders, findings.Text() +
-                                                  ": anyone could replace or plant a file that "
-                                                  "LocalSystem loads");
-        result.remedy = "take those rights away, or install into a folder only administrators "
-                        "can write";
+                                                  ": they could replace what LocalSystem runs");
+        result.remedy = kFoldersRemedy;
         return result;
     }
-    return Passed(kFolders, "only administrators and LocalSystem can write " + folders);
+    return Passed(kFolders, "only administrators and LocalSystem can change " + folders +
+                                ", the files there and the folders above");
 }

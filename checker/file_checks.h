@@ -9,11 +9,15 @@
 // ZovKestor.exe and every KestorPr.dll carry the same file version.
 CheckResult CheckVersions(const Installation &installation);
 
-// Nobody but administrators and LocalSystem (and the owner they chose) may
-// write, append, delete children, change permissions or take ownership of
-// ZovKestor.exe, KestorPr.dll or their folders: Everyone, Users,
-// Authenticated Users and INTERACTIVE could otherwise replace or plant a
-// file that LocalSystem loads.
-CheckResult CheckFolders(const Installation &installation);
+// Only LocalSystem, administrators and TrustedInstaller may change the
+// installation's folders and the files shipped there, or take away or
+// replace a folder above them (see AccessRole): anyone else could replace
+// or plant a file that LocalSystem runs. Sets installation.foldersUntrusted
+// when someone else may.
+CheckResult CheckFolders(Installation *installation);
+
+// The remedy of a failed folders check, which comes before any other: the
+// others would run something from those folders.
+extern const char kFoldersRemedy[];
 
 #endif  // KESTOR_CHECKER_FILE_CHECKS_H

@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "checker/owned_handles.h"
+#include "base/handle_owner.h"
+#include "base/system_library.h"
 #include "checker/registry_reader.h"
 
 FileSystemView::FileSystemView(bool native64)
@@ -54,9 +55,9 @@ bool FileExists(const InstalledFile &file)
 WORD ImageMachine(const InstalledFile &file)
 {
     FileSystemView view(file.native64);
-    OwnedHandle handle(CreateFileA(file.path.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
+    const FileHandle handle(CreateFileA(file.path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
     if (!handle.Valid())
         return 0;
     IMAGE_DOS_HEADER dos = {};
@@ -72,18 +73,29 @@ WORD ImageMachine(const InstalledFile &file)
 
 bool FileVersion(const InstalledFile &file, std::string *version)
 {
+    // version.dll is not one of Windows' known DLLs: it comes from System32,
+    // and before the file system's view changes, at this program's width.
+    const LibraryHandle library(LoadSystemLibrary(L"version.dll"));
+    const auto infoSize = SystemFunction<decltype(&GetFileVersionInfoSizeA)>(
+        library, "GetFileVersionInfoSizeA");
+    const auto info =
+        SystemFunction<decltype(&GetFileVersionInfoA)>(library, "GetFileVersionInfoA");
+    const auto query = SystemFunction<decltype(&VerQueryValueA)>(library, "VerQueryValueA");
+    if (infoSize == nullptr || info == nullptr || query == nullptr)
+        return false;
+
     FileSystemView view(file.native64);
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(file.path.c_str(), &ignored);
+    DWORD size = infoSize(file.path.c_str(), &ignored);
     if (size == 0)
         return false;
     std::vector<BYTE> block(size);
-    if (!GetFileVersionInfoA(file.path.c_str(), 0, size, block.data()))
+    if (!info(file.path.c_str(), 0, size, block.data()))
         return false;
     VS_FIXEDFILEINFO *fixed = nullptr;
     UINT length = 0;
     char root[] = "\\";
-    if (!VerQueryValueA(block.data(), root, reinterpret_cast<void **>(&fixed), &length) ||
+    if (!query(block.data(), root, reinterpret_cast<void **>(&fixed), &length) ||
         fixed == nullptr || length < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
         return false;
     *version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/system_library.h"
 #include "checker/check_options.h"
 #include "checker/class_checks.h"
 #include "checker/end_to_end_check.h"
@@ -45,14 +46,11 @@ std::vector<CheckResult> RunChecks(Installation *installation)
     std::vector<CheckResult> results;
     results.push_back(CheckClass(installation));
     results.push_back(CheckAppId(installation));
-    results.push_back(CheckService(*installation));
-    installation->serviceUnusable = installation->serviceMode &&
-                                    (results[1].status != CheckStatus::Ok ||
-                                     results[2].status != CheckStatus::Ok);
+    results.push_back(CheckService(installation));
     results.push_back(CheckProxy(installation));
-    results.push_back(CheckTypeLibrary());
+    results.push_back(CheckTypeLibrary(installation));
     results.push_back(CheckVersions(*installation));
-    results.push_back(CheckFolders(*installation));
+    results.push_back(CheckFolders(installation));
     results.push_back(CheckEndToEnd(*installation));
     return results;
 }
@@ -61,6 +59,10 @@ std::vector<CheckResult> RunChecks(Installation *installation)
 
 int main(int argc, char **argv)
 {
+    // Before anything could load a library: the check is run with full
+    // rights, perhaps from a folder others can write.
+    RestrictLibrarySearchToSystem();
+
     CheckOptions options;
     std::string error;
     if (!ParseCheckOptions(argc, argv, &options, &error)) {
@@ -75,7 +77,10 @@ int main(int argc, char **argv)
     ComApartment apartment;
     Installation installation;
     std::vector<CheckResult> results = RunChecks(&installation);
-    const std::string remedy = FindRemedy(installation);
+    // Nothing is to be run from folders that others can change, not even
+    // their install.cmd.
+    const std::string remedy =
+        installation.foldersUntrusted ? kFoldersRemedy : FindRemedy(installation);
     for (CheckResult &result : results) {
         if (result.status != CheckStatus::Ok && result.remedy.empty())
             result.remedy = remedy;

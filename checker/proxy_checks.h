@@ -9,11 +9,13 @@
 // Interface\{IID_IKestor} and its proxy/stub class naming an existing
 // KestorPr.dll of the view's width (recorded in installation.proxies); on
 // 64-bit Windows in service mode also the 64-bit view's class entry through
-// which 64-bit COM finds the AppID.
+// which 64-bit COM finds the AppID. Each library belongs to the broker's
+// installation: one registered from another folder is a split installation.
 CheckResult CheckProxy(Installation *installation);
 
-// TypeLib\{LIBID}: a registered version whose file loads as the broker's
-// type library.
-CheckResult CheckTypeLibrary();
+// TypeLib\{LIBID}: version 1.0, which the class is built against, names the
+// broker's type library beside ZovKestor.exe (recorded in
+// installation.typeLibrary).
+CheckResult CheckTypeLibrary(Installation *installation);
 
 #endif  // KESTOR_CHECKER_PROXY_CHECKS_H

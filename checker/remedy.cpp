@@ -54,8 +54,11 @@ std::string FindRemedy(const Installation &installation)
 {
     const std::string &folder = installation.brokerFolder;
     std::string product = InstalledProduct(folder);
+    // Copies again only the files that are missing or older (the only
+    // repair that may need the original package) and writes every
+    // registration again; /fa would need the package for every file.
     if (!product.empty())
-        return "msiexec /fa " + product + " /qn";
+        return "msiexec /fomus " + product + " /qn";
     if (!folder.empty() && IsFile(folder + "install.cmd"))
         return "run \"" + folder + "install.cmd\" as an administrator";
     return "reinstall Kestor: install.cmd from its folder, or its Windows Installer package";

@@ -8,7 +8,7 @@
 #include "checker/installation.h"
 
 // A Windows Installer product named "Kestor" in Add/Remove Programs (either
-// registry view) gives "msiexec /fa {ProductCode} /qn", preferring the one
+// registry view) gives "msiexec /fomus {ProductCode} /qn", preferring the one
 // installed where the broker is; else install.cmd in the broker's folder.
 std::string FindRemedy(const Installation &installation);
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "checker/owned_handles.h"
+#include "base/handle_owner.h"
 #include "checker/registry_reader.h"
 
 namespace {
@@ -45,19 +45,25 @@ bool IsLocalSystem(const char *account)
            lstrcmpiA(account, "NT AUTHORITY\\SYSTEM") == 0;
 }
 
-void CheckImagePath(const char *imagePath, const Installation &installation, Findings *findings)
+// False when the service cannot start at all.
+bool CheckImagePath(const char *imagePath, const Installation &installation, Findings *findings)
 {
     std::string command = imagePath != nullptr ? imagePath : "";
     std::string program = ProgramOfCommandLine(command);
-    if (command.find_first_not_of(" \t") == std::string::npos || command[0] != '"')
-        // Unquoted, a path with blanks makes the SCM try its prefixes
-        // ("C:\Program.exe", ...) as the program to run as LocalSystem.
+    // Unquoted, a path with blanks makes the SCM try its prefixes
+    // ("C:\Program.exe", ...) as the program to run as LocalSystem; without
+    // blanks there is nothing else to try.
+    bool quoted = command.find_first_not_of(" \t") != std::string::npos && command[0] == '"';
+    if (!quoted && program.find_first_of(" \t") != std::string::npos)
         findings->Add("its image path " + command + " is not quoted");
-    if (!installation.server.path.empty() && !SamePath(program, installation.server.path))
+    if (!installation.server.path.empty() && !SamePath(program, installation.server.path)) {
         findings->Add("it runs " + program + ", not " + installation.server.path +
                       " that LocalServer32 names");
-    else if (!FileExists({program, false}))
+    } else if (!FileExists({program, false})) {
         findings->Add("its program " + program + " does not exist");
+        return false;
+    }
+    return true;
 }
 
 std::string StartTypeName(DWORD startType)
@@ -84,11 +90,11 @@ DWORD RunningServiceProcess()
     return status.dwProcessId;
 }
 
-CheckResult CheckService(const Installation &installation)
+CheckResult CheckService(Installation *installation)
 {
-    if (!installation.modeKnown)
+    if (!installation->modeKnown)
         return NotChecked(kService, "no AppID to tell the mode (see appid)");
-    if (!installation.serviceMode)
+    if (!installation->serviceMode)
         return Passed(kService, "not used in local-server mode");
 
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -98,6 +104,8 @@ CheckResult CheckService(const Installation &installation)
                                        SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
     if (service.Get() == nullptr) {
         DWORD error = GetLastError();
+        installation->serviceUnusable |= error == ERROR_SERVICE_DOES_NOT_EXIST ||
+                                         error == ERROR_SERVICE_MARKED_FOR_DELETE;
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
             return Failed(kService, "the service " KESTOR_CHECK_SERVICE_NAME
                                     " does not exist: COM cannot start the broker");
@@ -114,6 +122,7 @@ CheckResult CheckService(const Installation &installation)
     auto *config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
     if (!QueryServiceConfigA(service.Get(), config, static_cast<DWORD>(buffer.size()), &needed)) {
         DWORD error = GetLastError();
+        installation->serviceUnusable |= error == ERROR_SERVICE_MARKED_FOR_DELETE;
         if (error == ERROR_SERVICE_MARKED_FOR_DELETE)
             return Failed(kService, "the service " KESTOR_CHECK_SERVICE_NAME
                                     " is marked for deletion: COM cannot start it");
@@ -126,20 +135,30 @@ CheckResult CheckService(const Installation &installation)
         return NotChecked(kService, "the state of " KESTOR_CHECK_SERVICE_NAME, GetLastError(),
                           kQueryRemedy);
 
+    // Some findings keep COM from starting the service at all; with the
+    // others the call shows what a client gets.
     Findings findings;
-    if (MarkedForDeletion())
+    bool startable = true;
+    if (MarkedForDeletion()) {
         findings.Add("it is marked for deletion: COM cannot start it");
+        startable = false;
+    }
     if ((config->dwServiceType & ~SERVICE_INTERACTIVE_PROCESS) != SERVICE_WIN32_OWN_PROCESS)
         findings.Add("it is not a service of its own process");
-    if (config->dwStartType == SERVICE_DISABLED)
+    if (config->dwStartType == SERVICE_DISABLED) {
         findings.Add("it is disabled: COM cannot start it");
-    else if (config->dwStartType != SERVICE_AUTO_START && config->dwStartType != SERVICE_DEMAND_START)
+        startable = false;
+    } else if (config->dwStartType != SERVICE_AUTO_START &&
+               config->dwStartType != SERVICE_DEMAND_START) {
         findings.Add("its start type " + std::to_string(config->dwStartType) +
                      " is not one a program can have");
+        startable = false;
+    }
     if (!IsLocalSystem(config->lpServiceStartName))
         findings.Add(std::string("it runs as ") + config->lpServiceStartName +
                      ", not LocalSystem: the broker cannot write for clients");
-    CheckImagePath(config->lpBinaryPathName, installation, &findings);
+    startable = CheckImagePath(config->lpBinaryPathName, *installation, &findings) && startable;
+    installation->serviceUnusable |= !startable;
 
     if (!findings.Empty())
         return Failed(kService, "the service " KESTOR_CHECK_SERVICE_NAME ": " + findings.Text());

@@ -9,9 +9,10 @@
 #include "checker/installation.h"
 
 // In service mode: the entry exists and is not marked for deletion, runs
-// the program LocalServer32 names (quoted) as LocalSystem, starts
-// automatically or on demand; its state is reported.
-CheckResult CheckService(const Installation &installation);
+// the program LocalServer32 names (quoted, when its path has blanks) as
+// LocalSystem, starts automatically or on demand; its state is reported.
+// Sets installation.serviceUnusable when COM cannot start the service.
+CheckResult CheckService(Installation *installation);
 
 // The service's process while it runs, else 0.
 DWORD RunningServiceProcess();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/handle_owner.h"
+#include "base/system_library.h"
 #include "broker/kestor_interface.h"
 #include "client/kestor_set_args.h"
 
@@ -62,6 +63,10 @@ HRESULT StoreSetting(const SetRequest &request)
 // page lacks is lost on the way to the broker.
 int wmain(int argc, wchar_t **argv)
 {
+    // Administrators run it from wherever they unpacked it: no library is
+    // to come from there.
+    RestrictLibrarySearchToSystem();
+
     SetRequest request;
     std::string error;
     switch (ParseArguments(argc, argv, &request, &error)) {

@@ -17,6 +17,10 @@ ExternalProject_Add(kestor_x64
              -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
              -DKESTOR_X64_CLIENT_SIDE=ON
              -DKESTOR_BIN_DIR=${KESTOR_X64_BIN_DIR}
+             # Signed as the 32-bit files are; an empty one turns signing off there too.
+             -DKESTOR_SIGNING_PFX=${KESTOR_SIGNING_PFX}
+             -DKESTOR_SIGNING_PASSWORD_FILE=${KESTOR_SIGNING_PASSWORD_FILE}
+             -DKESTOR_SIGNING_TIMESTAMP_URL=${KESTOR_SIGNING_TIMESTAMP_URL}
   # Its own build files decide what is out of date.
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""

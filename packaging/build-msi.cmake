@@ -3,7 +3,8 @@
 #         -DSOURCE=<kestor.wxs> -DBIN_DIR=<folder with the programs, and
 #         for x64 their x64/KestorPr.dll>
 #         -DVERSION=a.b.c.d [-DPLATFORM=x86|x64] -DOUTPUT=<file.msi>
-#         -P build-msi.cmake
+#         [-DOSSLSIGNCODE=osslsigncode -DPFX=<file.pfx> ...] -P build-msi.cmake
+# With PFX the package is signed as ../cmake/sign-file.cmake says.
 # Also what the package test uses to build packages of other versions or
 # from other files.
 foreach(required WIXL MSIBUILD MSIINFO SOURCE BIN_DIR VERSION OUTPUT)
@@ -92,6 +93,13 @@ if(queries)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "msibuild could not mark the rollback actions of ${partial}")
   endif()
+endif()
+
+# Signed last: the signature covers the tables as they are now, and the
+# package gets its finished name only once it is signed.
+if(PFX)
+  include(${CMAKE_CURRENT_LIST_DIR}/../cmake/sign-file.cmake)
+  kestor_sign_file(${partial})
 endif()
 
 file(RENAME ${partial} ${output})

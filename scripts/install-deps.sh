@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the cross toolchains, Wine (32- and 64-bit), the Windows Installer
-# tools and the build tools on Debian 12, generates the Japanese locale the
-# code page 932 tests run Wine in, and makes sure this kernel can run 32-bit
-# Wine. Idempotent; needs root only when something is missing.
+# and signing tools and the build tools on Debian 12, generates the Japanese
+# locale the code page 932 tests run Wine in, and makes sure this kernel can
+# run 32-bit Wine. Idempotent; needs root only when something is missing.
 #
 #   install-deps.sh [--dry-run]
 #
@@ -31,6 +31,8 @@ packages=(
   libwine-dev
   wixl
   msitools
+  osslsigncode
+  openssl
   cmake
   ninja-build
   googletest

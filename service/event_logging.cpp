@@ -19,8 +19,9 @@ void CServiceModule::LogMessage(LPCSTR format, ...)
 
     if (m_isService)
     {
-        // Registered anew for each message; no message file, so the text
-        // travels as the one insertion string.
+        // Registered anew for each message. The text travels as the one
+        // insertion string of event 0, which the program's message table
+        // shows as it is (event_source.h).
         EventSourceHandle source(RegisterEventSourceA(NULL, m_serviceName));
         if (source == NULL)
             return;

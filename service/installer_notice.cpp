@@ -2,19 +2,27 @@
 
 #include <cstdio>
 
-bool WindowStationIsVisible()
+bool NoticeIsSeen(const NoticeSight &sight)
 {
+    return sight.sessionKnown && sight.sessionId != 0 && sight.stationKnown &&
+           (sight.stationFlags & WSF_VISIBLE) != 0;
+}
+
+NoticeSight ReadNoticeSight()
+{
+    NoticeSight sight = {};
+    sight.sessionKnown = ProcessIdToSessionId(GetCurrentProcessId(), &sight.sessionId) != FALSE;
     USEROBJECTFLAGS flags = {};
     DWORD needed = 0;
-    if (!GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
-                                   &needed))
-        return false;
-    return (flags.dwFlags & WSF_VISIBLE) != 0;
+    sight.stationKnown = GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags,
+                                                   sizeof flags, &needed) != FALSE;
+    sight.stationFlags = flags.dwFlags;
+    return sight;
 }
 
 void TellInstallerUser(LPCSTR caption, LPCSTR text)
 {
-    if (WindowStationIsVisible())
+    if (NoticeIsSeen(ReadNoticeSight()))
         MessageBoxA(NULL, text, caption, MB_OK);
     else
         WriteErrorLine(caption, text);

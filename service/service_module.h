@@ -11,6 +11,8 @@
 // Identity of the service host.
 #define KESTOR_SERVICE_NAME_ID 100
 #define KESTOR_SERVICE_NAME "ZovKestor"
+// The service's description in the Services console.
+#define KESTOR_SERVICE_DESCRIPTION_ID 101
 
 // How the run loop registers the class objects with COM: at its start, and
 // again when a withdrawn local server gets a client after all (idle_end.h).
@@ -51,14 +53,21 @@ public:
 
     // Installation and AppID registration (installation.cpp). The service
     // entry's operations give a Win32 code, having told the installing user
-    // of any failure; UninstallService gives ERROR_SERVICE_MARKED_FOR_DELETE
-    // when the entry is deleted but still held at the end of its wait (for
-    // the entry to go when untilGone, else for its service to stop).
+    // of any failure. InstallService keeps an existing entry and brings it
+    // to our configuration, its service stopped; it gives
+    // ERROR_SERVICE_REQUEST_TIMEOUT when that service did not stop (the
+    // entry is configured all the same) and ERROR_SERVICE_MARKED_FOR_DELETE
+    // when a deleted entry was still held at the end of its wait.
+    // UninstallService gives ERROR_SERVICE_MARKED_FOR_DELETE when the entry
+    // is deleted and its service stopped but someone else still holds it,
+    // ERROR_SERVICE_REQUEST_TIMEOUT when its service did not stop.
     HRESULT RegisterAsServer(BOOL withTypeLibrary, BOOL asService);
     HRESULT UnregisterAsServer();
     BOOL IsServiceInstalled();
     DWORD InstallService();
-    DWORD UninstallService(BOOL untilGone);
+    DWORD UninstallService();
+    // Gives the entry our description unless it has one.
+    void DescribeService(SC_HANDLE service);
     DWORD TellServiceFailure(LPCSTR text, DWORD error);
 
     char m_serviceName[256];

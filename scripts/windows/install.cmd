@@ -14,7 +14,11 @@ rem The folder may be any, "C:\Program Files (x86)\Kestor\" for one. The
 rem prompt reads a parenthesised block whole, with its %...% expanded, before
 rem it runs any of it, and a ")" in the folder's name would end the block: so
 rem no path is expanded inside parentheses, and the steps are labels. Delayed
-rem expansion stays off, or a "!" in the name would be lost.
+rem expansion stays off, or a "!" in the name would be lost. Nor is a path
+rem expanded outside quotes, where an "&" in it would start a command.
+rem Every program is named by its full path: after pushd the prompt would look
+rem for a bare name ("regsvr32") in this folder first and run a regsvr32.bat
+rem that someone put there.
 setlocal EnableExtensions DisableDelayedExpansion
 set "KESTOR_DIR=%~dp0"
 pushd "%KESTOR_DIR%"

@@ -9,13 +9,18 @@ rem                               x64\KestorPr.dll
 rem   kestor-common.cmd hex NAME  sets KESTOR_HEX to the number in the
 rem                               variable NAME as 0xXXXXXXXX, the form in
 rem                               which an HRESULT exit code is looked up
-goto %~1
+rem Every program is named by its full path: the prompt looks for a bare name
+rem in the current folder, this one, before the system's.
+if "%~1"=="regsvr32" goto regsvr32
+if "%~1"=="hex" goto hex
+exit /b 1
 
 :regsvr32
 rem The 64-bit regsvr32 is System32's seen from a 64-bit prompt and
 rem Sysnative's from a 32-bit one (where System32 means SysWOW64). The 32-bit
-rem library goes to the 32-bit regsvr32 in SysWOW64, from either prompt.
-set "KESTOR_REGSVR32=regsvr32"
+rem library goes to the 32-bit regsvr32 in SysWOW64, from either prompt, and
+rem on 32-bit Windows to the one in System32.
+set "KESTOR_REGSVR32=%SystemRoot%\System32\regsvr32.exe"
 set "KESTOR_REGSVR64="
 if /i "%PROCESSOR_ARCHITECTURE%"=="AMD64" set "KESTOR_REGSVR64=%SystemRoot%\System32\regsvr32.exe"
 if /i "%PROCESSOR_ARCHITEW6432%"=="AMD64" set "KESTOR_REGSVR64=%SystemRoot%\Sysnative\regsvr32.exe"
@@ -32,8 +37,15 @@ set "KESTOR_HEX_DIGIT="
 exit /b 0
 
 :hex_digit
-rem The lowest four bits pick the digit, counted from 1 by "tokens".
+rem The lowest four bits make the next digit, from the right. The digits
+rem are plain letters and numbers, so the scripts may print KESTOR_HEX
+rem outside quotes.
 set /a "KESTOR_HEX_DIGIT=KESTOR_HEX_REST & 15, KESTOR_HEX_REST >>= 4"
-set /a "KESTOR_HEX_DIGIT+=1"
-for /f "tokens=%KESTOR_HEX_DIGIT%" %%D in ("0 1 2 3 4 5 6 7 8 9 A B C D E F") do set "KESTOR_HEX=%%D%KESTOR_HEX%"
+if "%KESTOR_HEX_DIGIT%"=="10" set "KESTOR_HEX_DIGIT=A"
+if "%KESTOR_HEX_DIGIT%"=="11" set "KESTOR_HEX_DIGIT=B"
+if "%KESTOR_HEX_DIGIT%"=="12" set "KESTOR_HEX_DIGIT=C"
+if "%KESTOR_HEX_DIGIT%"=="13" set "KESTOR_HEX_DIGIT=D"
+if "%KESTOR_HEX_DIGIT%"=="14" set "KESTOR_HEX_DIGIT=E"
+if "%KESTOR_HEX_DIGIT%"=="15" set "KESTOR_HEX_DIGIT=F"
+set "KESTOR_HEX=%KESTOR_HEX_DIGIT%%KESTOR_HEX%"
 exit /b 0

@@ -15,7 +15,9 @@ rem the work. It exits with the code of the first step that failed (2 when a
 rem file is missing), or 0.
 rem
 rem The folder may be any, "C:\Program Files (x86)\Kestor\" for one: no path
-rem is expanded inside parentheses (see install.cmd).
+rem is expanded inside parentheses or outside quotes, and every program is
+rem named by its full path (see install.cmd). From a 32-bit prompt on 64-bit
+rem Windows, System32 means SysWOW64, which holds sc, find and net too.
 setlocal EnableExtensions DisableDelayedExpansion
 set "KESTOR_DIR=%~dp0"
 pushd "%KESTOR_DIR%"
@@ -33,10 +35,10 @@ if defined KESTOR_REGSVR64 call :require x64\KestorPr.dll
 if defined KESTOR_MISSING exit /b 2
 set "KESTOR_FIRST_FAILURE=0"
 
-sc query ZovKestor | find "RUNNING" >nul
+"%SystemRoot%\System32\sc.exe" query ZovKestor | "%SystemRoot%\System32\find.exe" "RUNNING" >nul
 if errorlevel 1 goto unregister_service
 echo uninstall: stopping the service ZovKestor
-net stop ZovKestor >nul
+"%SystemRoot%\System32\net.exe" stop ZovKestor >nul
 set "KESTOR_RESULT=%ERRORLEVEL%"
 if not "%KESTOR_RESULT%"=="0" goto stop_failed
 

@@ -2,6 +2,7 @@
 // at a scratch key of the test's own, so parallel programs never collide;
 // one test checks the unredirected path and restores what it found.
 #include "broker/kestor_obj.h"
+#include "broker/settings_quota.h"
 
 #include <gtest/gtest.h>
 
@@ -378,7 +379,9 @@ TEST_F(SettingsBoundsTest, TheKeyHoldsAtMostTheKeySizeNamesIncluded)
     DWORD left = KESTOR_MAX_KEY_BYTES - 64;
     for (int i = 0; left >= fullValue; ++i, left -= fullValue)
         AddRaw(L"f" + std::to_wstring(10 + i), KESTOR_MAX_VALUE_BYTES);
-    AddRaw(L"pad", left - 3 * sizeof(WCHAR));
+    int pad = static_cast<int>(left - 3 * sizeof(WCHAR));
+    AddRaw(L"pad", static_cast<DWORD>(pad));
+    const ULONG countsBefore = SettingsKeyCounts();
     const BoundedWrite writes[] = {
         {"just under the size", L"a", 28, S_OK},
         {"at the size", L"a", 30, S_OK},
@@ -388,6 +391,33 @@ TEST_F(SettingsBoundsTest, TheKeyHoldsAtMostTheKeySizeNamesIncluded)
         {"overwriting at the size, shrinking", L"a", 10, S_OK},
     };
     Run(writes);
+
+    // Then another writer grows or shrinks the pad between brokered writes,
+    // which leaves the value count, the longest name and the largest value
+    // as they were: the size still holds to the byte, each way.
+    struct Step
+    {
+        int padChange;  // bytes, made directly before the write
+        BoundedWrite write;
+    };
+    const Step steps[] = {
+        {20, {"24 of the 20 bytes left after the pad grew", L"b", 10, KESTOR_E_QUOTA}},
+        {0, {"the 20 left", L"b", 8, S_OK}},
+        {-30, {"the 30 left after the pad shrank", L"c", 13, S_OK}},
+        {0, {"4 of none left", L"d", 0, KESTOR_E_QUOTA}},
+    };
+    for (const Step &step : steps)
+    {
+        if (step.padChange != 0)
+        {
+            pad += step.padChange;
+            AddRaw(L"pad", static_cast<DWORD>(pad));
+        }
+        const BoundedWrite write[] = {step.write};
+        Run(write);
+    }
+    // Once at the first write, once after each change.
+    EXPECT_EQ(countsBefore + 3, SettingsKeyCounts());
 }
 
 TEST_F(SettingsBoundsTest, ALargeValueAmongManySmallOnesIsCountedExactly)
@@ -400,6 +430,46 @@ TEST_F(SettingsBoundsTest, ALargeValueAmongManySmallOnesIsCountedExactly)
         AddRaw(L"small" + std::to_wstring(i), 4);
     const BoundedWrite writes[] = {{"another large value", L"next", kLongestString, S_OK}};
     Run(writes);
+}
+
+TEST_F(SettingsBoundsTest, TheKeyIsCountedOnceWhileOnlyTheBrokerWritesIt)
+{
+    // Every growing write here needs the key's exact size, which by count and
+    // largest value might be 200 MiB. Two objects write: new names, and one
+    // name alternately 8 and 9 characters long.
+    PrepareKey();
+    AddRaw(L"large", KESTOR_MAX_VALUE_BYTES);
+    for (int i = 0; i < 200; ++i)
+        AddRaw(L"small" + std::to_wstring(i), 4);
+    IKestor *second = NULL;
+    ASSERT_SUCCEEDED(CreateKestorObj(NULL, IID_IKestor, reinterpret_cast<void **>(&second)));
+    const ULONG countsBefore = SettingsKeyCounts();
+    Bstr path(L"");
+    Bstr name(L"shared");
+    Bstr eight(L"12345678");
+    Bstr nine(L"123456789");
+    for (int i = 0; i < 10; ++i)
+    {
+        EXPECT_SUCCEEDED(Set(SettingValueString, L"", (L"new" + std::to_wstring(i)).c_str(), L"x"));
+        const Bstr &data = i % 2 ? eight : nine;
+        EXPECT_SUCCEEDED(second->SetSettingValue(SettingValueString, path, name, data));
+    }
+    second->Release();
+    // A write the registry refuses changes nothing: no count follows it.
+    const std::wstring longName(20000, L'n');
+    EXPECT_TRUE(FAILED(Set(SettingValueString, L"", longName.c_str(), L"x")));
+    EXPECT_SUCCEEDED(Set(SettingValueString, L"", L"after", L"x"));
+    EXPECT_EQ(countsBefore + 1, SettingsKeyCounts());
+
+    // Deleted and made again by someone else, it is another key, which sends
+    // Wine no notification: counted afresh.
+    RegCloseKey(m_settings);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(m_root.Handle(), L"GPI\\Settings"));
+    PrepareKey();
+    AddRaw(L"large", KESTOR_MAX_VALUE_BYTES);
+    AddRaw(L"small", 4);
+    EXPECT_SUCCEEDED(Set(SettingValueString, L"", L"again", L"x"));
+    EXPECT_EQ(countsBefore + 2, SettingsKeyCounts());
 }
 
 // Without a redirection the value lands under the machine's classes root.

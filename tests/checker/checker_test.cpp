@@ -28,6 +28,8 @@ const char kService[] = "ZovKestor";
 const char kServiceKey[] = "System\\CurrentControlSet\\Services\\ZovKestor";
 const char kInterfaceKey[] = "Interface\\" KESTOR_IID_TEXT;
 const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
+const char kProxyServerKey[] = "CLSID\\" KESTOR_IID_TEXT "\\InprocServer32";
+const char kTypeLibKey[] = "TypeLib\\" KESTOR_LIBID_TEXT;
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
@@ -70,14 +72,16 @@ void DeleteServiceEntry()
     EXPECT_TRUE(service.Get() != nullptr && DeleteService(service.Get()));
 }
 
-void SetStartType(DWORD startType)
+void ChangeService(DWORD startType, const char *imagePath)
 {
     OpenedService service(kService, SERVICE_CHANGE_CONFIG);
     EXPECT_TRUE(service.Get() != nullptr &&
                 ChangeServiceConfigA(service.Get(), SERVICE_NO_CHANGE, startType,
-                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                     SERVICE_NO_CHANGE, imagePath, nullptr, nullptr, nullptr,
                                      nullptr, nullptr, nullptr));
 }
+
+void SetStartType(DWORD startType) { ChangeService(startType, nullptr); }
 
 void SetValue(HKEY root, const char *key, const char *name, DWORD type, const void *data,
               DWORD size)
@@ -90,10 +94,27 @@ void DeleteValue(HKEY root, const char *key, const char *name)
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyValueA(root, key, name)) << key;
 }
 
+void SetText(HKEY root, const char *key, const char *name, const std::string &text)
+{
+    SetValue(root, key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+// A key of HKEY_CLASSES_ROOT with all it holds, under another name.
+void MoveKey(const std::string &from, const std::string &to)
+{
+    HKEY source = nullptr, target = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, from.c_str(), 0, KEY_READ, &source));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, to.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &target, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCopyTreeA(source, nullptr, target)) << from;
+    RegCloseKey(source);
+    RegCloseKey(target);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CLASSES_ROOT, from.c_str())) << from;
+}
+
 void SetLocalService(const char *name)
 {
-    SetValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", REG_SZ, name,
-             static_cast<DWORD>(lstrlenA(name) + 1));
+    SetText(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService", name);
 }
 
 // The DACL of a file or folder as SDDL, and back.
@@ -160,6 +181,28 @@ TEST_F(CheckerInstallScript, AHealthyInstallationPassesEveryCheckAndChangesNothi
     ExpectCheckersHealthyAndReadOnly({Checker()});
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
 
+    // Run from a folder where someone planted a library it loads, with
+    // Wine told to prefer it to its own, as Windows would: it does not load.
+    // (Not version.dll: Wine's own libraries import it, and so would load a
+    // planted one whatever the program does. What the programs import is
+    // read from their import tables.)
+    const std::string downloads = Environment("ProgramData") + "\\Downloads\\";
+    ASSERT_TRUE(CreateDirectoryA(downloads.c_str(), nullptr)) << downloads;
+    ASSERT_TRUE(CopyFileA(Checker().c_str(), (downloads + "kestor-check.exe").c_str(), TRUE));
+    const char appDefaults[] = "Software\\Wine\\AppDefaults";
+    HKEY existing = nullptr;
+    const bool hadAppDefaults =
+        RegOpenKeyExA(HKEY_CURRENT_USER, appDefaults, 0, KEY_READ, &existing) == ERROR_SUCCESS;
+    RegCloseKey(existing);
+    const std::string overrides = std::string(appDefaults) + "\\kestor-check.exe\\DllOverrides";
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "planted_library.dll").c_str(),
+                          (downloads + "netapi32.dll").c_str(), TRUE));
+    SetText(HKEY_CURRENT_USER, overrides.c_str(), "netapi32", "native,builtin");
+    CheckerVerdict planted = RunChecker(downloads + "kestor-check.exe");
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegDeleteTreeA(HKEY_CURRENT_USER, hadAppDefaults ? overrides.c_str() : appDefaults));
+    EXPECT_TRUE(CheckerHealthy(planted));
+
     CheckerVerdict quiet = RunChecker(Checker(), "--quiet");
     EXPECT_EQ(0u, quiet.run.exitCode);
     EXPECT_EQ("", quiet.run.output);
@@ -193,7 +236,19 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
     };
     const std::string folderDacl = ReadDacl(folder);
     ASSERT_NE("", folderDacl);
+    const std::string parent = Environment("ProgramFiles") + "\\";
+    const std::string parentDacl = ReadDacl(parent);
+    const std::string typeLibrary = folder + "ZovKestor.tlb";
+    const std::string typeLibraryDacl = ReadDacl(typeLibrary);
     const DWORD marked = 1;
+    // What the Windows command "icacls <path> /grant Everyone:M" adds; Wine
+    // turns it into the Unix mode o+w.
+    const std::string everyoneMay = "(A;OICI;0x1301ff;;;WD)";
+    const std::string elsewhere = ProgramFolder();
+    char shortPath[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA((folder + "ZovKestor.exe").c_str(), shortPath, MAX_PATH));
+    auto version = [](const char *number) { return std::string(kTypeLibKey) + "\\" + number; };
+    const std::string typeLibraryValue = version("1.0") + "\\0\\win32";
 
     const Breakage breakages[] = {
         {"proxy registration removed", "proxy",
@@ -220,9 +275,55 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
         {"type library file deleted", "typelib",
          [&] { move(folder + "ZovKestor.tlb", folder + "ZovKestor.tlb.away"); },
          [&] { move(folder + "ZovKestor.tlb.away", folder + "ZovKestor.tlb"); }},
-        {"type library unregistered by another product", "typelib",
-         [] { EXPECT_HRESULT_SUCCEEDED(UnRegisterTypeLib(LIBID_ZovKestorLib, 1, 0, 0, SYS_WIN32)); },
-         reregister},
+        {"type library registered only at another version, from another folder", "typelib",
+         [&] {
+             MoveKey(version("1.0"), version("7.3"));
+             SetText(HKEY_CLASSES_ROOT, (version("7.3") + "\\0\\win32").c_str(), nullptr,
+                     elsewhere + "ZovKestor.tlb");
+         },
+         [&] {
+             MoveKey(version("7.3"), version("1.0"));
+             SetText(HKEY_CLASSES_ROOT, typeLibraryValue.c_str(), nullptr, typeLibrary);
+         }},
+        {"type library registered from another folder", "typelib",
+         [&] {
+             SetText(HKEY_CLASSES_ROOT, typeLibraryValue.c_str(), nullptr,
+                     elsewhere + "ZovKestor.tlb");
+         },
+         [&] { SetText(HKEY_CLASSES_ROOT, typeLibraryValue.c_str(), nullptr, typeLibrary); }},
+        {"KestorPr.dll registered from another folder", "proxy",
+         [&] { SetText(HKEY_CLASSES_ROOT, kProxyServerKey, nullptr, elsewhere + "KestorPr.dll"); },
+         [&] { SetText(HKEY_CLASSES_ROOT, kProxyServerKey, nullptr, folder + "KestorPr.dll"); }},
+        // A -Service that failed (a handle held during re-registration, say)
+        // leaves the class in local-server mode.
+        {"local-server mode left by a failed -Service", "appid",
+         [] {
+             StopService();
+             DeleteValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService");
+         },
+         [] { SetLocalService(kService); }},
+        {"registered by hand with -RegServer: local-server mode", "",
+         [] {
+             DeleteValue(HKEY_CLASSES_ROOT, kAppIdKey, "LocalService");
+             DeleteValue(HKEY_CLASSES_ROOT, kAppIdKey, "ServiceParameters");
+         },
+         [] {
+             SetLocalService(kService);
+             SetText(HKEY_CLASSES_ROOT, kAppIdKey, "ServiceParameters", "-Service");
+             // The local server the calls started ends after a few idle
+             // seconds; till then COM would hand it the next client.
+             for (int i = 0; i < 100 && ProcessRunning("ZovKestor.exe"); ++i)
+                 Sleep(100);
+             EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
+         }},
+        // Without blanks there is nothing else for the service manager to
+        // try; the check's call starts the service from there.
+        {"an unquoted image path without blanks", "",
+         [&] {
+             StopService();
+             ChangeService(SERVICE_NO_CHANGE, shortPath);
+         },
+         [&] { ChangeService(SERVICE_NO_CHANGE, Quoted(folder + "ZovKestor.exe").c_str()); }},
         {"versions that disagree", "versions",
          [&] {
              StopService();
@@ -235,19 +336,35 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
              EXPECT_TRUE(DeleteFileA((folder + "KestorPr.dll").c_str()));
              move(folder + "KestorPr.dll.away", folder + "KestorPr.dll");
          }},
-        // What "icacls <folder> /grant Everyone:M" does; Wine turns it into
-        // the folder's Unix mode (o+w).
         {"program folder writable by everyone", "folders",
-         [&] { WriteDacl(folder, folderDacl + "(A;OICI;0x1301ff;;;WD)"); },
+         [&] { WriteDacl(folder, folderDacl + everyoneMay); },
          [&] { WriteDacl(folder, folderDacl); }},
+        {"a folder above it writable by everyone", "folders",
+         [&] { WriteDacl(parent, parentDacl + everyoneMay); },
+         [&] { WriteDacl(parent, parentDacl); }},
+        {"ZovKestor.tlb writable by everyone", "folders",
+         [&] { WriteDacl(typeLibrary, typeLibraryDacl + "(A;;0x1301bf;;;WD)"); },
+         [&] { WriteDacl(typeLibrary, typeLibraryDacl); }},
     };
 
+    bool savedFolders = false;
     for (const Breakage &breakage : breakages) {
         SCOPED_TRACE(breakage.what);
         breakage.breakIt();
-        EXPECT_TRUE(CheckerNamesFirst(breakage.check, RunChecker(Checker())));
-        if (std::string(breakage.check) == "folders")
-            SaveJsonReport(Checker(), "install-script-folders");
+        const std::string check = breakage.check;
+        CheckerVerdict verdict = RunChecker(Checker());
+        EXPECT_TRUE(check.empty() ? CheckerHealthy(verdict) : CheckerNamesFirst(check, verdict));
+        if (check == "folders") {
+            // Nothing is started from there, and nothing there is a remedy.
+            EXPECT_NE(std::string::npos,
+                      verdict.run.output.find("call      cannot check: not tried"))
+                << verdict.run.output;
+            EXPECT_EQ(std::string::npos, verdict.run.output.find("install.cmd"))
+                << verdict.run.output;
+            if (!savedFolders)
+                SaveJsonReport(Checker(), "install-script-folders");
+            savedFolders = true;
+        }
         breakage.repair();
     }
     SaveJsonReport(Checker(), "install-script-repaired");

@@ -59,9 +59,14 @@ void ExpectCheckersHealthyAndReadOnly(const std::vector<std::string> &checkers)
                                                                      KEY_WOW64_64KEY)));
 }
 
-std::string RemedyProductCode(const std::string &output)
+std::string RemedyAsWineRepair(const std::string &output)
 {
-    const std::string remedy = "msiexec /fa {";
-    size_t at = output.find(remedy);
-    return at == std::string::npos ? std::string() : output.substr(at + remedy.size() - 1, 38);
+    const std::string remedy = "msiexec /f";
+    const size_t at = output.find(remedy);
+    const size_t code = at == std::string::npos ? at : output.find(" {", at);
+    if (code == std::string::npos || output.compare(code + 39, 4, " /qn") != 0)
+        return std::string();
+    const size_t mode = at + remedy.size();
+    return "/i " + output.substr(code + 1, 38) +
+           " REINSTALL=ALL REINSTALLMODE=" + output.substr(mode, code - mode);
 }

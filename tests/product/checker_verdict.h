@@ -31,7 +31,9 @@ testing::AssertionResult CheckerNamesFirst(const std::string &check,
 // (both views) and the services' registry byte for byte as they were.
 void ExpectCheckersHealthyAndReadOnly(const std::vector<std::string> &checkers);
 
-// The product code in the remedy "msiexec /fa {...} /qn", or "".
-std::string RemedyProductCode(const std::string &output);
+// The repair in the remedy "msiexec /f<mode> {ProductCode} /qn" as Wine's
+// msiexec takes it, which cannot take /f: "/i {ProductCode} REINSTALL=ALL
+// REINSTALLMODE=<mode>"; "" when there is no such remedy.
+std::string RemedyAsWineRepair(const std::string &output);
 
 #endif  // KESTOR_TESTS_PRODUCT_CHECKER_VERDICT_H

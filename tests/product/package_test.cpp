@@ -21,10 +21,10 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "broker/kestor_interface.h"
@@ -35,6 +35,9 @@
 namespace {
 
 const char kService[] = "ZovKestor";
+// The product code of another version, as an upgrade names it to the other
+// version's session (EachKindOfSessionRunsTheBrokerStepsItShould).
+const char kOtherVersion[] = "{0D9A5C3E-7B41-4F28-9E6D-1A2B3C4D5E6F}";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 // Under HKEY_CLASSES_ROOT: what the two registration steps write.
 const char *const kRegistrationKeys[] = {
@@ -101,9 +104,7 @@ bool FileExists(const std::string &path)
 // "msiexec" from this program is the 32-bit one, as from any 32-bit
 // deployment agent; native picks the 64-bit one, what Wine runs from a Unix
 // shell (on Windows both hand the work to the 64-bit installer service).
-// meanwhile, when given, acts while msiexec runs.
-ProcessResult MsiExec(const std::string &arguments, const char *logName, bool native = false,
-                      const std::function<void(const StartedProcess &)> &meanwhile = nullptr)
+ProcessResult MsiExec(const std::string &arguments, const char *logName, bool native = false)
 {
     char folder[MAX_PATH];
     GetTempPathA(sizeof(folder), folder);
@@ -114,8 +115,6 @@ ProcessResult MsiExec(const std::string &arguments, const char *logName, bool na
         program = Quoted(Environment("SystemRoot") + "\\Sysnative\\msiexec.exe");
     StartedProcess msiexec(WideFromAnsi(program + " " + arguments + " /qn /l*v " + Quoted(log)),
                            std::wstring());
-    if (meanwhile)
-        meanwhile(msiexec);
     ProcessResult run = msiexec.Finish();
     std::ifstream file(log, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -316,17 +315,6 @@ private:
     SC_HANDLE m_service;
 };
 
-// Waits while msiexec runs until the condition holds; whether it did.
-bool WaitWhileRunning(const StartedProcess &msiexec, const std::function<bool()> &condition)
-{
-    while (msiexec.Running()) {
-        if (condition())
-            return true;
-        Sleep(100);
-    }
-    return condition();
-}
-
 // The machine before the first package test; every test leaves it so.
 class ProductPackage : public testing::Test
 {
@@ -373,15 +361,15 @@ TEST_F(ProductPackage, InstallCallRepairAndRemove)
     // Files and registrations get lost, the proxy registration one view at a
     // time, the 64-bit one first; each time each checker names the proxy and
     // that view first, and as its remedy this product's repair
-    // "msiexec /fa {ProductCode} /qn".
-    std::string productCode;
-    auto expectProxyNamed = [&productCode](const View &view) {
+    // "msiexec /fomus {ProductCode} /qn".
+    std::string repair;
+    auto expectProxyNamed = [&repair](const View &view) {
         for (const std::string &checker : PackageCheckers()) {
             CheckerVerdict verdict = RunChecker(checker);
             EXPECT_TRUE(CheckerNamesFirst("proxy", verdict)) << checker;
             EXPECT_NE(std::string::npos, verdict.run.output.find(std::string(view.name) + ": "))
                 << verdict.run.output;
-            productCode = RemedyProductCode(verdict.run.output);
+            repair = RemedyAsWineRepair(verdict.run.output);
         }
     };
     ASSERT_TRUE(DeleteFileA((InstallFolder() + "kestor-set.exe").c_str()));
@@ -396,8 +384,8 @@ TEST_F(ProductPackage, InstallCallRepairAndRemove)
     expectProxyNamed(Views().front());
     // That repair puts back what was lost, with the service running. Wine's
     // msiexec takes no product code after /f: the same repair is asked with /i.
-    ASSERT_EQ(38u, productCode.size());
-    EXPECT_EXIT_CODE(S_OK, MsiExec("/i " + productCode + " REINSTALL=ALL REINSTALLMODE=a", "repair"));
+    ASSERT_NE("", repair);
+    EXPECT_EXIT_CODE(S_OK, MsiExec(repair, "repair"));
     ExpectInstalled(KESTOR_PRODUCT_VERSION);
     ExpectServedByTheService("repaired");
     for (const std::string &checker : PackageCheckers())
@@ -462,24 +450,15 @@ TEST_F(ProductPackage, RepairAndRemovalWhileTheServiceIsHeldOrAStepFails)
     EXPECT_NE(0u, damaged.exitCode) << damaged.output;
     ExpectServedByTheService("failed-repair");
 
-    // The repair's "ZovKestor.exe -Service" deletes the running service's
-    // entry, which stays while the handle is open, and waits for it to go
-    // before it creates the new one. The handle closes a few seconds in.
+    // A repair while another program holds the service open keeps the
+    // entry: "ZovKestor.exe -Service" brings it to its configuration in
+    // place, and the service serves with the handle still held.
     {
         ServiceHolder holder;
         ASSERT_TRUE(holder.Holds());
-        bool marked = false;
-        auto releaseSoonAfterDeletion = [&](const StartedProcess &msiexec) {
-            marked = WaitWhileRunning(msiexec, [&] { return holder.EntryMarkedForDeletion(); });
-            Sleep(3000);
-            holder.Release();
-        };
-        ProcessResult run =
-            MsiExec("/i " + package + repair, "held-repair", false, releaseSoonAfterDeletion);
-        EXPECT_TRUE(marked) << "the repair did not delete the service entry";
-        EXPECT_EXIT_CODE(S_OK, run);
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService))
-            << "the repair left no service entry once the handle had closed";
+        EXPECT_EXIT_CODE(S_OK, MsiExec("/i " + package + repair, "held-repair"));
+        EXPECT_FALSE(holder.EntryMarkedForDeletion()) << "the repair deleted the service entry";
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
         ExpectInstalled(KESTOR_PRODUCT_VERSION);
         ExpectServedByTheService("repaired-while-held");
     }
@@ -591,43 +570,86 @@ std::vector<SequenceStep> StepsToRun(MSIHANDLE session)
     return steps;
 }
 
-// Wine's installer runs no rollback at all in a repair (it skips the
-// rollback script whenever REINSTALL is set), so what Windows does when a
-// repair fails is read from the package, in sessions set up as Windows
-// Installer sets up a repair and a first installation. A failed repair must
-// register the broker again: a rollback step runs "ZovKestor.exe -Service",
-// spooled before InstallFiles so that, run in reverse, it follows the
-// rollback of the files. A failed first installation must not.
-TEST_F(ProductPackage, AFailedRepairRegistersTheBrokerAgainFromTheKeptFiles)
+// Which of the broker's steps Windows Installer runs in each kind of
+// session, read from the package in sessions set up as Windows Installer
+// sets them up: Wine's installer runs no rollback in a repair, and removes
+// the older version in an upgrade without UPGRADINGPRODUCTCODE.
+// - A failed repair must register the broker again: a rollback step runs
+//   "ZovKestor.exe -Service", spooled before InstallFiles so that, run in
+//   reverse, it follows the rollback of the files.
+// - Inside an upgrade neither the older version's removal nor the newer
+//   version's rollback unregisters the broker: an entry deleted while
+//   another program holds it open cannot be made again, and the older
+//   version's own rollback registers it again from its files.
+TEST_F(ProductPackage, EachKindOfSessionRunsTheBrokerStepsItShould)
 {
-    for (bool repair : {true, false}) {
-        OwnedMsiHandle session;
+    struct BrokerSteps
+    {
+        bool registers, unregisters, rollbackRegisters, rollbackUnregisters;
+        bool operator==(const BrokerSteps &o) const
+        {
+            return registers == o.registers && unregisters == o.unregisters &&
+                   rollbackRegisters == o.rollbackRegisters &&
+                   rollbackUnregisters == o.rollbackUnregisters;
+        }
+    };
+    struct Session
+    {
+        const char *what;
+        std::vector<std::pair<const char *, const char *>> properties;
+        BrokerSteps steps;
+    };
+    const Session sessions[] = {
+        {"first installation", {}, {true, false, false, true}},
+        {"repair", {{"Installed", "1"}, {"REINSTALL", "ALL"}}, {true, false, true, false}},
+        {"installation in an upgrade", {{"WIX_UPGRADE_DETECTED", kOtherVersion}},
+         {true, false, false, false}},
+        {"removal", {{"Installed", "1"}, {"REMOVE", "ALL"}}, {false, true, true, false}},
+        {"removal in an upgrade",
+         {{"Installed", "1"}, {"REMOVE", "ALL"}, {"UPGRADINGPRODUCTCODE", kOtherVersion}},
+         {false, false, true, false}},
+    };
+    for (const Session &session : sessions) {
+        SCOPED_TRACE(session.what);
+        OwnedMsiHandle handle;
         ASSERT_EQ(static_cast<UINT>(ERROR_SUCCESS),
                   MsiOpenPackageExA(Environment("KESTOR_MSI").c_str(),
-                                    MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, session.Place()));
-        if (repair) {
-            MsiSetPropertyA(session.Get(), "Installed", "1");
-            MsiSetPropertyA(session.Get(), "REINSTALL", "ALL");
-        }
-        int installFiles = 0, registerBroker = 0, rollbackRegistration = 0;
-        for (const SequenceStep &step : StepsToRun(session.Get())) {
+                                    MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, handle.Place()));
+        // Each property the steps' conditions read, empty unless the case
+        // sets it (Wine sets Installed from the machine despite the flag).
+        for (const char *name : {"Installed", "REINSTALL", "REMOVE", "UPGRADINGPRODUCTCODE",
+                                 "WIX_UPGRADE_DETECTED"})
+            MsiSetPropertyA(handle.Get(), name, "");
+        for (const auto &property : session.properties)
+            MsiSetPropertyA(handle.Get(), property.first, property.second);
+        BrokerSteps seen = {false, false, false, false};
+        int installFiles = 0, registerAt = 0, rollbackRegisterAt = 0;
+        for (const SequenceStep &step : StepsToRun(handle.Get())) {
             if (step.action == "InstallFiles")
                 installFiles = step.sequence;
-            if (step.source != "ZovKestor.exe" || step.target != "-Service")
+            if (step.source != "ZovKestor.exe")
                 continue;
-            if (step.type & msidbCustomActionTypeRollback)
-                rollbackRegistration = step.sequence;
-            else
-                registerBroker = step.sequence;
+            const bool rollback = (step.type & msidbCustomActionTypeRollback) != 0;
+            if (step.target == "-Service" && rollback) {
+                seen.rollbackRegisters = true;
+                rollbackRegisterAt = step.sequence;
+            } else if (step.target == "-Service") {
+                seen.registers = true;
+                registerAt = step.sequence;
+            } else if (step.target == "-UnregServer") {
+                (rollback ? seen.rollbackUnregisters : seen.unregisters) = true;
+            }
         }
-        SCOPED_TRACE(repair ? "repair" : "first installation");
+        EXPECT_TRUE(session.steps == seen)
+            << "-Service " << seen.registers << ", -UnregServer " << seen.unregisters
+            << ", rollback -Service " << seen.rollbackRegisters << ", rollback -UnregServer "
+            << seen.rollbackUnregisters;
         ASSERT_NE(0, installFiles);
-        EXPECT_GT(registerBroker, installFiles);
-        if (repair) {
-            EXPECT_NE(0, rollbackRegistration) << "nothing registers the broker again";
-            EXPECT_LT(rollbackRegistration, installFiles);
-        } else {
-            EXPECT_EQ(0, rollbackRegistration);
+        if (seen.registers) {
+            EXPECT_GT(registerAt, installFiles);
+        }
+        if (seen.rollbackRegisters) {
+            EXPECT_LT(rollbackRegisterAt, installFiles);
         }
     }
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -251,6 +253,12 @@ public:
         return CopyFileA((ProgramFolder() + from).c_str(), (m_folder + to).c_str(), FALSE) != 0;
     }
     bool Copy(const char *file) { return Copy(file, file); }
+    bool Write(const std::string &name, const std::string &text)
+    {
+        m_files.push_back(name);
+        std::ofstream file(m_folder + name, std::ios::binary);
+        return static_cast<bool>(file << text);
+    }
     bool Remove(const char *name) { return DeleteFileA((m_folder + name).c_str()) != 0; }
     ProcessResult Run(const char *script) const
     {
@@ -286,8 +294,48 @@ bool Says(const ProcessResult &run, const std::string &text)
     return run.output.find(text) != std::string::npos;
 }
 
-// The scripts from a folder with an awkward name: complete, they install
-// and remove; with a file missing they name the whole folder and exit with
+// Tools a script might start. Given a bare name, the prompt takes NAME.com,
+// .exe, .bat or .cmd from the current folder, the scripts' own, before the
+// system's program.
+const char *const kToolNames[] = {"sc",    "find", "findstr",  "net",      "net1",    "regsvr32", "reg",
+                                  "where", "cmd",  "taskkill", "tasklist", "timeout", "msiexec"};
+const char kPlantedLog[] = "planted.log";
+
+// Puts a file of each of those kinds beside the scripts for every name. The
+// programs are copies of kestor-check, which answers the arguments a tool
+// gets with "kestor-check: unknown argument" and does nothing else; the
+// scripts write their name into planted.log.
+bool PlantTools(ScriptLayout *layout)
+{
+    for (const std::string name : kToolNames) {
+        for (const char *program : {".com", ".exe"}) {
+            if (!layout->Copy("kestor-check.exe", (name + program).c_str()))
+                return false;
+        }
+        for (const char *script : {".bat", ".cmd"}) {
+            if (!layout->Write(name + script, "@>>\"%~dp0planted.log\" echo %~nx0 ran\r\n"))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Reports each planted file that ran, and clears the log for the next run.
+void ExpectNoPlantedToolRan(ScriptLayout *layout, const ProcessResult &run)
+{
+    EXPECT_FALSE(Says(run, "kestor-check:")) << "a planted program ran:\n" << run.output;
+    std::ifstream log(layout->Folder() + kPlantedLog);
+    if (log.is_open()) {
+        ADD_FAILURE() << "a planted script ran:\n"
+                      << std::string(std::istreambuf_iterator<char>(log), {});
+        log.close();
+        layout->Remove(kPlantedLog);
+    }
+}
+
+// The scripts from a folder with an awkward name, beside files named after
+// the tools they start: complete, they install and remove, and run none of
+// those files; with a file missing they name the whole folder and exit with
 // 2 before doing anything.
 TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefore)
 {
@@ -300,8 +348,14 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
         ASSERT_TRUE(layout.Copy(file)) << file;
     for (const char *file : {"KestorPr.dll", "ZovKestor.exe", "ZovKestor.tlb"})
         ASSERT_TRUE(layout.Copy(file)) << file;
+    ASSERT_TRUE(PlantTools(&layout));
+    auto run = [&layout](const char *script) {
+        ProcessResult result = layout.Run(script);
+        ExpectNoPlantedToolRan(&layout, result);
+        return result;
+    };
 
-    ProcessResult install = layout.Run("install.cmd");
+    ProcessResult install = run("install.cmd");
     ASSERT_EXIT_CODE(S_OK, install);
     EXPECT_TRUE(Says(install, "install: done")) << install.output;
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
@@ -316,7 +370,7 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
     EXPECT_EQ(Quoted(layout.Folder() + "ZovKestor.exe"), imagePath.c_str());
 
     // Installing over an installation is allowed and changes nothing.
-    EXPECT_EXIT_CODE(S_OK, layout.Run("install.cmd"));
+    EXPECT_EXIT_CODE(S_OK, run("install.cmd"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(kService));
 
     // Installed means usable: a client gets through, and the service runs
@@ -327,7 +381,7 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
     EXPECT_EQ("yes", Setting("KestorProductInstalled"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
 
-    ProcessResult uninstall = layout.Run("uninstall.cmd");
+    ProcessResult uninstall = run("uninstall.cmd");
     ASSERT_EXIT_CODE(S_OK, uninstall);
     EXPECT_TRUE(Says(uninstall, "uninstall: done")) << uninstall.output;
     EXPECT_EQ(0u, ServiceState(kService));
@@ -335,23 +389,23 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
     EXPECT_EXIT_CODE(REGDB_E_CLASSNOTREG, KestorSet("KestorProductInstalled again"));
 
     // Uninstalling what is not installed succeeds and changes nothing.
-    EXPECT_EXIT_CODE(S_OK, layout.Run("uninstall.cmd"));
+    EXPECT_EXIT_CODE(S_OK, run("uninstall.cmd"));
 
     // A file missing: the message names the whole folder, nothing is done.
     const struct
     {
         const char *script;
-        const char *missing;
+        const char *file;
     } incomplete[] = {{"install.cmd", "ZovKestor.tlb"}, {"uninstall.cmd", "KestorPr.dll"}};
-    for (const auto &run : incomplete) {
-        ASSERT_TRUE(layout.Remove(run.missing));
-        ProcessResult result = layout.Run(run.script);
+    for (const auto &missing : incomplete) {
+        ASSERT_TRUE(layout.Remove(missing.file));
+        ProcessResult result = run(missing.script);
         EXPECT_EXIT_CODE(HRESULT(ERROR_FILE_NOT_FOUND), result);
-        EXPECT_TRUE(Says(result, std::string(run.missing) + " is missing from \"" +
+        EXPECT_TRUE(Says(result, std::string(missing.file) + " is missing from \"" +
                                      layout.Folder() + "\""))
-            << run.script << ":\n" << result.output;
+            << missing.script << ":\n" << result.output;
         for (const char *step : {"registering", "removing"})
-            EXPECT_FALSE(Says(result, step)) << run.script << ":\n" << result.output;
+            EXPECT_FALSE(Says(result, step)) << missing.script << ":\n" << result.output;
         ExpectNothingInstalled();
     }
 

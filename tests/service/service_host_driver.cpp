@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ namespace {
 const char kServiceName[] = "ZovKestor";
 const char kServerAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
 const char kClassKey[] = "CLSID\\" KESTOR_CLSID_TEXT;
+const char kEventSourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZovKestor";
 // Bounds on waiting for another process; they only keep a broken build
 // from hanging the suite and are never what a test asserts.
 const DWORD kProcessDeadlineMs = 60000;
@@ -283,6 +286,62 @@ bool ServiceExists()
     return service != NULL;
 }
 
+// The entry's configuration, as QueryServiceConfigA gives it.
+std::vector<BYTE> ServiceConfig()
+{
+    std::vector<BYTE> buffer(8192);
+    Service service(SERVICE_QUERY_CONFIG);
+    DWORD needed = 0;
+    EXPECT_TRUE(QueryServiceConfigA(service,
+                                    reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data()),
+                                    static_cast<DWORD>(buffer.size()), &needed))
+        << GetLastError();
+    return buffer;
+}
+
+const QUERY_SERVICE_CONFIGA *Config(const std::vector<BYTE> &buffer)
+{
+    return reinterpret_cast<const QUERY_SERVICE_CONFIGA *>(buffer.data());
+}
+
+std::string ServiceDescription()
+{
+    Service service(SERVICE_QUERY_CONFIG);
+    BYTE buffer[4096];
+    DWORD needed = 0;
+    if (!QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer, &needed))
+        return "<unreadable>";
+    const char *text = reinterpret_cast<SERVICE_DESCRIPTIONA *>(buffer)->lpDescription;
+    return text != NULL ? text : "";
+}
+
+// A string resource of the program, read from its file.
+std::string ProgramString(const std::string &program, UINT id)
+{
+    HMODULE module = LoadLibraryExA(program.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    char text[1024] = "";
+    if (module != NULL)
+        LoadStringA(module, id, text, sizeof text);
+    FreeLibrary(module);
+    return text;
+}
+
+// What Event Viewer shows for an event of id 0 with the one string, when it
+// takes the text from messageFile.
+std::string EventText(const std::string &messageFile, const char *insertion)
+{
+    HMODULE module = LoadLibraryExA(messageFile.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL)
+        return "<no module>";
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insertion)};
+    char text[512] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                  module, 0, 0, text, sizeof text,
+                                  reinterpret_cast<va_list *>(arguments));
+    FreeLibrary(module);
+    return length > 0 ? std::string(text, length) : "<error " + std::to_string(GetLastError()) + ">";
+}
+
 SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service)
 {
     SERVICE_STATUS_PROCESS status = {};
@@ -531,18 +590,8 @@ TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
     std::string program = CopyProgramTo("C:\\Kestor Test-Dir", true);
     ASSERT_EQ(0u, RunToEnd(Quoted(program) + " -Service"));
 
-    std::vector<BYTE> buffer(8192);
-    {
-        // Closed before the next registration, which waits for held entries.
-        Service service(SERVICE_QUERY_CONFIG);
-        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
-        DWORD needed = 0;
-        ASSERT_TRUE(QueryServiceConfigA(
-            service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data()),
-            static_cast<DWORD>(buffer.size()), &needed));
-    }
-    const QUERY_SERVICE_CONFIGA *config =
-        reinterpret_cast<const QUERY_SERVICE_CONFIGA *>(buffer.data());
+    std::vector<BYTE> buffer = ServiceConfig();
+    const QUERY_SERVICE_CONFIGA *config = Config(buffer);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config->dwServiceType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config->dwStartType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), config->dwErrorControl);
@@ -550,6 +599,9 @@ TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
     EXPECT_STREQ("ZovKestor", config->lpDisplayName);
     EXPECT_STREQ("LocalSystem", config->lpServiceStartName);
     EXPECT_TRUE(config->lpLoadOrderGroup == NULL || config->lpLoadOrderGroup[0] == '\0');
+    // The Services console says what it is, in the program's own words.
+    EXPECT_NE("", ProgramString(program, 101));
+    EXPECT_EQ(ProgramString(program, 101), ServiceDescription());
 
     DWORD type = 0;
     std::string bytes;
@@ -566,9 +618,35 @@ TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
     EXPECT_EQ(Bytes("-Service", 9), bytes);
 
-    // An existing entry is replaced by the next service registration.
+    // Event Viewer takes the text of the service's events from the program.
+    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile", &type,
+                                  &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(program, bytes.c_str());
+    EXPECT_EQ("Service started", EventText(bytes.c_str(), "Service started"));
+    EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "TypesSupported", &type,
+                                  &bytes));
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+
+    // The next service registration keeps the entry: what an administrator
+    // set on it stays, what the registration sets is put back.
+    {
+        Service service(SERVICE_CHANGE_CONFIG);
+        char own[] = "Described by the administrator";
+        SERVICE_DESCRIPTIONA description = {own};
+        ASSERT_TRUE(ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description));
+        ASSERT_TRUE(ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_DEMAND_START,
+                                         SERVICE_NO_CHANGE, NULL, NULL, NULL, NULL, NULL, NULL,
+                                         "Kestor by hand"))
+            << GetLastError();
+    }
     EXPECT_EQ(0u, RunToEnd(Quoted(program) + " -Service"));
-    EXPECT_TRUE(ServiceExists());
+    EXPECT_EQ("Described by the administrator", ServiceDescription());
+    buffer = ServiceConfig();
+    config = Config(buffer);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config->dwStartType);
+    EXPECT_STREQ("ZovKestor", config->lpDisplayName);
+    EXPECT_STREQ(Quoted(program).c_str(), config->lpBinaryPathName);
     RunToEnd(Quoted(program) + " -UnregServer");
 }
 
@@ -586,6 +664,8 @@ TEST_F(Registration, RegServerAfterServiceDropsEntryAndLocalServiceOnly)
     ASSERT_TRUE(ReadAppIdValue("ServiceParameters", &type, &bytes));
     EXPECT_EQ(Bytes("-Service", 9), bytes);
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    // A local server logs to standard output, not to the event log.
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
 }
 
 // Another service has the display name: no entry can be made. The
@@ -621,106 +701,12 @@ TEST_F(Registration, UnregServerRemovesEverything)
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "AppID"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, "ZovKestor.KestorObj"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, kEventSourceKey));
 
     // The server no longer runs at all.
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program));
     // Unregistering what is not there is no error.
     EXPECT_EQ(0u, RunToEnd(m_program + " -UnregServer"));
-}
-
-// ===================== Entry held by another process =====================
-
-// DeleteService only marks an entry that runs or that another handle holds.
-class EntryHeld : public ProcessTest
-{
-protected:
-    void SetUp() override
-    {
-        ProcessTest::SetUp();
-        ASSERT_EQ(0u, RunToEnd(m_program + " -Service"));
-    }
-
-    void StartTheService()
-    {
-        Service service(SERVICE_ALL_ACCESS);
-        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
-        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
-    }
-};
-
-// The registration waits for the held entry to go and then makes its own,
-// whether the old service was running or not.
-TEST_F(EntryHeld, ServiceWaitsForTheHeldEntryAndCreatesItAnew)
-{
-    for (bool running : {false, true})
-    {
-        SCOPED_TRACE(running ? "service running" : "service stopped");
-        if (running)
-            StartTheService();
-        ChildProcess holder;
-        ASSERT_TRUE(HoldHandle(holder));
-        ChildProcess registration;
-        ASSERT_TRUE(registration.Start(m_program + " -Service", false));
-        EXPECT_EQ(STILL_ACTIVE, registration.WaitForExit(2000));
-        EXPECT_EQ(0u, ReleaseHandle(holder));
-        {
-            Stopwatch watch("-Service after the handle's release");
-            EXPECT_EQ(0u, registration.WaitForExit());
-        }
-
-        DWORD type = 0;
-        std::string bytes;
-        EXPECT_TRUE(ReadAppIdValue("LocalService", &type, &bytes));
-        Service service(SERVICE_ALL_ACCESS);
-        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
-        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
-        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
-        SERVICE_STATUS status = {};
-        ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-        ASSERT_TRUE(WaitForState(service, SERVICE_STOPPED, NULL));
-    }
-}
-
-// Held past the registration's wait, the old entry cannot be replaced: the
-// registration is that of a local server, and COM serves through it.
-TEST_F(EntryHeld, ServiceGivesUpOnAnEntryHeldPastItsWait)
-{
-    StartTheService();
-    ChildProcess holder;
-    ASSERT_TRUE(HoldHandle(holder));
-    DWORD code = 0;
-    std::string output = RunHidden(m_program + " -Service", &code);
-    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_SERVICE_MARKED_FOR_DELETE)), code);
-    EXPECT_EQ("ZovKestor: Couldn't create service\r\n", output);
-    DWORD type = 0;
-    std::string bytes;
-    EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
-
-    EXPECT_EQ(0u, ReleaseHandle(holder));
-    EXPECT_TRUE(WaitUntilEntryGone());
-    ComApartment com;
-    IUnknown *object = NULL;
-    ASSERT_SUCCEEDED(ActivateServer(&object));
-    EXPECT_EQ(1u, RunningServers().size());
-    object->Release();
-}
-
-// A held entry counts as removed; the program says it is still there.
-TEST_F(EntryHeld, UnregServerCountsAHeldEntryAsRemoved)
-{
-    ChildProcess holder;
-    ASSERT_TRUE(HoldHandle(holder));
-    DWORD code = 0;
-    std::string output = RunHidden(m_program + " -UnregServer", &code);
-    EXPECT_EQ(0u, code);
-    EXPECT_EQ("ZovKestor: Service marked for deletion: it goes when the last handle to it "
-              "closes\r\n",
-              output);
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
-    EXPECT_TRUE(ServiceExists());
-
-    EXPECT_EQ(0u, ReleaseHandle(holder));
-    EXPECT_TRUE(WaitUntilEntryGone());
 }
 
 // ===================== Local server =====================
@@ -905,6 +891,29 @@ bool RegisterProxyLibrary()
     return SUCCEEDED(hr);
 }
 
+// One call through KestorPr on an object of the broker: the value it writes
+// is read back.
+void WriteThroughBroker(IUnknown *object, const wchar_t *name, const char *text)
+{
+    IKestor *kestor = NULL;
+    ASSERT_SUCCEEDED(object->QueryInterface(IID_IKestor, reinterpret_cast<void **>(&kestor)));
+    std::wstring wideText(text, text + std::strlen(text));
+    BSTR keyPath = SysAllocString(KESTOR_SETTINGS_KEY_W);
+    BSTR valueName = SysAllocString(name);
+    BSTR data = SysAllocString(wideText.c_str());
+    EXPECT_SUCCEEDED(kestor->SetSettingValue(SettingValueString, keyPath, valueName, data));
+    SysFreeString(keyPath);
+    SysFreeString(valueName);
+    SysFreeString(data);
+    kestor->Release();
+    DWORD type = 0;
+    std::string bytes;
+    std::string narrowName(name, name + std::wcslen(name));
+    ASSERT_TRUE(ReadRegistryValue(HKEY_CLASSES_ROOT, "GPI\\Settings", narrowName.c_str(), &type,
+                                  &bytes));
+    EXPECT_EQ(std::string(text, std::strlen(text) + 1), bytes);
+}
+
 class ServiceLife : public ProcessTest
 {
 protected:
@@ -936,6 +945,15 @@ protected:
                 << s.dwCurrentState;
         EXPECT_EQ(0u, WaitForProcessExit(running.dwProcessId));
         EXPECT_EQ(std::vector<std::string>(1, "Service stopped"), WaitForEvents(before, 1));
+    }
+
+    // Starts the service and gives its process id.
+    DWORD StartTheService()
+    {
+        Service service(SERVICE_ALL_ACCESS);
+        EXPECT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
+        EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+        return QueryStatus(service).dwProcessId;
     }
 };
 
@@ -997,22 +1015,7 @@ TEST_F(ServiceLife, ComActivationStartsTheServiceAndTheLastReleaseKeepsIt)
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), running.dwCurrentState);
 
         // The service serves: one call writes its value.
-        IKestor *kestor = NULL;
-        ASSERT_SUCCEEDED(object->QueryInterface(IID_IKestor, reinterpret_cast<void **>(&kestor)));
-        BSTR keyPath = SysAllocString(KESTOR_SETTINGS_KEY_W);
-        BSTR name = SysAllocString(L"ServiceHostProbe");
-        BSTR text = SysAllocString(L"written by the service");
-        EXPECT_SUCCEEDED(kestor->SetSettingValue(SettingValueString, keyPath, name, text));
-        SysFreeString(keyPath);
-        SysFreeString(name);
-        SysFreeString(text);
-        kestor->Release();
-        DWORD type = 0;
-        std::string bytes;
-        ASSERT_TRUE(ReadRegistryValue(HKEY_CLASSES_ROOT, "GPI\\Settings", "ServiceHostProbe",
-                                      &type, &bytes));
-        EXPECT_EQ(Bytes("written by the service", 23), bytes);
-
+        WriteThroughBroker(object, L"ServiceHostProbe", "written by the service");
         object->Release();
 
         // Nothing but the stop control ends a service.
@@ -1085,29 +1088,114 @@ TEST_F(ServiceLife, ClassObjectThatCannotBeRegisteredStopsTheServiceWithTheError
     EXPECT_EQ(expected, WaitForEvents(before, 2));
 }
 
-TEST_F(ServiceLife, ServiceRegistrationOfARunningServiceLeavesAnEntry)
+// Another program holding the entry open (the Services console, a
+// monitoring agent) changes nothing for a registration: -Service keeps the
+// entry, stops its old service, and returns at once; the service then
+// serves, the handle still held.
+TEST_F(ServiceLife, ServiceKeepsAHeldEntryAndTheServiceServesAtOnce)
 {
-    DWORD oldProcess = 0;
+    ASSERT_TRUE(RegisterProxyLibrary());
+    for (bool running : {false, true})
     {
+        SCOPED_TRACE(running ? "service running" : "service stopped");
+        DWORD oldProcess = running ? StartTheService() : 0;
+        ChildProcess holder;
+        ASSERT_TRUE(HoldHandle(holder));
+        ComApartment com;
+        IKestor *connected = NULL;
+        if (running)
+        {
+            ASSERT_SUCCEEDED(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER,
+                                              IID_IKestor, reinterpret_cast<void **>(&connected)));
+        }
+        EXPECT_EQ(0u, RunToEnd(m_program + " -Service"));
+        ASSERT_TRUE(holder.IsRunning());
+        if (running)
+        {
+            EXPECT_EQ(0u, WaitForProcessExit(oldProcess));
+            // The stop ended the connected client's object: its calls fail
+            // until it creates a new one (README).
+            BSTR keyPath = SysAllocString(KESTOR_SETTINGS_KEY_W);
+            BSTR name = SysAllocString(L"ServiceHostLost");
+            HRESULT lost = connected->SetSettingValue(SettingValueString, keyPath, name, name);
+            std::printf("  a call on an object of the stopped service: 0x%08lX\n",
+                        static_cast<unsigned long>(lost));
+            EXPECT_TRUE(FAILED(lost));
+            SysFreeString(keyPath);
+            SysFreeString(name);
+            connected->Release();
+        }
+        {
+            Service service(SERVICE_ALL_ACCESS);
+            ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
+            EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryStatus(service).dwCurrentState);
+            // Not deleted: a deleted entry refuses even a change of nothing.
+            EXPECT_TRUE(ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                             SERVICE_NO_CHANGE, NULL, NULL, NULL, NULL, NULL,
+                                             NULL, NULL))
+                << GetLastError();
+        }
+        IUnknown *object = NULL;
+        ASSERT_SUCCEEDED(ActivateServer(&object));
+        WriteThroughBroker(object, L"ServiceHostHeld", running ? "running" : "stopped");
+        object->Release();
         Service service(SERVICE_ALL_ACCESS);
-        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
-        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
-        oldProcess = QueryStatus(service).dwProcessId;
+        EXPECT_EQ(std::vector<DWORD>(1, QueryStatus(service).dwProcessId), RunningServers());
+        StopAndCheck(service);
+        EXPECT_EQ(0u, ReleaseHandle(holder));
     }
-    // The running service is stopped and its entry replaced, not lost.
-    EXPECT_EQ(0u, RunToEnd(m_program + " -Service"));
-    EXPECT_EQ(0u, WaitForProcessExit(oldProcess));
-    {
-        Service service(SERVICE_ALL_ACCESS);
-        ASSERT_NE(nullptr, static_cast<SC_HANDLE>(service)) << service.OpenError();
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryStatus(service).dwCurrentState);
+}
 
-        // The same holds for removal: nothing of the entry stays behind
-        // once no handle holds it.
-        ASSERT_TRUE(StartServiceA(service, 0, NULL)) << GetLastError();
-        ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, NULL));
+// An entry someone deleted while another program held it (an older
+// uninstallation with the Services console open) cannot be changed: the
+// registration waits for it to go and then creates it anew.
+TEST_F(ServiceLife, ServiceWaitsForADeletedHeldEntryAndCreatesItAnew)
+{
+    ChildProcess holder;
+    ASSERT_TRUE(HoldHandle(holder));
+    {
+        Service service(DELETE);
+        ASSERT_TRUE(DeleteService(service)) << GetLastError();
     }
+    ChildProcess registration;
+    ASSERT_TRUE(registration.Start(m_program + " -Service", false));
+    EXPECT_EQ(STILL_ACTIVE, registration.WaitForExit(1000));
+    EXPECT_EQ(0u, ReleaseHandle(holder));
+    {
+        Stopwatch watch("-Service after the handle's release");
+        EXPECT_EQ(0u, registration.WaitForExit());
+    }
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_TRUE(ReadAppIdValue("LocalService", &type, &bytes));
+    EXPECT_TRUE(ServiceExists());
+}
+
+// Removal counts a deleted entry that another program holds as removed, and
+// says so; the entry goes when the handle closes.
+TEST_F(ServiceLife, UnregServerCountsAHeldEntryAsRemoved)
+{
+    ChildProcess holder;
+    ASSERT_TRUE(HoldHandle(holder));
+    DWORD code = 0;
+    std::string output = RunHidden(m_program + " -UnregServer", &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ("ZovKestor: Service marked for deletion: it goes when the last handle to it "
+              "closes\r\n",
+              output);
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
+    EXPECT_TRUE(ServiceExists());
+
+    EXPECT_EQ(0u, ReleaseHandle(holder));
+    EXPECT_TRUE(WaitUntilEntryGone());
+}
+
+// A local-server registration stops a running service and removes its entry.
+TEST_F(ServiceLife, RegServerStopsARunningServiceAndRemovesItsEntry)
+{
+    DWORD oldProcess = StartTheService();
     EXPECT_EQ(0u, RunToEnd(m_program + " -RegServer"));
+    EXPECT_EQ(0u, WaitForProcessExit(oldProcess));
     EXPECT_FALSE(ServiceExists());
 }
 
