@@ -46,8 +46,8 @@ LONG CRegistryKey::QueryStringValue(LPSTR buffer, LPCSTR valueName, DWORD *byteC
 
     const DWORD capacity = *byteCount;
     DWORD type = REG_NONE;
-    LONG result = RegQueryValueExA(m_key, valueName, NULL, &type,
-                                   reinterpret_cast<LPBYTE>(buffer), byteCount);
+    LONG result = RegQueryValueExA(m_key, valueName, NULL, &type, reinterpret_cast<LPBYTE>(buffer),
+                                   byteCount);
     if (buffer == NULL)
         return result;
 
@@ -107,8 +107,8 @@ LONG CRegistryKey::SetBinaryValue(LPCSTR valueName, const void *bytes, DWORD byt
 
 LONG CRegistryKey::SetMultiStringValue(LPCSTR valueName, const char *list, DWORD byteCount)
 {
-    return RegSetValueExA(m_key, valueName, 0, REG_MULTI_SZ,
-                          reinterpret_cast<const BYTE *>(list), byteCount);
+    return RegSetValueExA(m_key, valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE *>(list),
+                          byteCount);
 }
 
 LONG CRegistryKey::DeleteKeyTree(LPCSTR subkeyName)

@@ -5,8 +5,8 @@ bool RestrictLibrarySearchToSystem()
     // Looked up rather than imported, so that the programs still start on a
     // system without it.
     typedef BOOL(WINAPI * SetDirectories)(DWORD);
-    SetDirectories setDirectories = SystemFunction<SetDirectories>(
-        GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    SetDirectories setDirectories = SystemFunction<SetDirectories>(GetModuleHandleA("kernel32.dll"),
+                                                                   "SetDefaultDllDirectories");
     return setDirectories != NULL && setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

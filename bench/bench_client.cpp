@@ -36,8 +36,7 @@ public:
     Turns(const char *turn, const char *next)
         : m_turn(turn ? OpenEventA(SYNCHRONIZE, FALSE, turn) : NULL),
           m_next(next ? OpenEventA(EVENT_MODIFY_STATE, FALSE, next) : NULL)
-    {
-    }
+    {}
     // False when the other client has not passed the turn in time.
     bool Wait() const
     {

@@ -196,8 +196,7 @@ struct Server
 
 const Server kNullServer = {"do-nothing local server", &CLSID_KestorNullServer,
                             "KestorNullServer.exe", NULL};
-const Server kBrokerServer = {"ZovKestor as local server", &CLSID_KestorObj, "ZovKestor.exe",
-                              NULL};
+const Server kBrokerServer = {"ZovKestor as local server", &CLSID_KestorObj, "ZovKestor.exe", NULL};
 const Server kBrokerService = {"ZovKestor as service", &CLSID_KestorObj, "ZovKestor.exe",
                                "ZovKestor"};
 const Server kNullService = {"do-nothing service", &CLSID_KestorNullService,
@@ -209,9 +208,9 @@ bool SetKeyValue(const std::string &key, const char *name, const std::string &va
     if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle,
                         NULL) != ERROR_SUCCESS)
         return false;
-    LONG result = RegSetValueExA(handle, name, 0, REG_SZ,
-                                 reinterpret_cast<const BYTE *>(value.c_str()),
-                                 static_cast<DWORD>(value.size() + 1));
+    LONG result =
+        RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
     RegCloseKey(handle);
     return result == ERROR_SUCCESS;
 }
@@ -238,11 +237,10 @@ bool RegisterNullService()
     ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS));
     if (!written || manager == NULL)
         return false;
-    ServiceHandle service(CreateServiceA(manager, KESTOR_NULL_SERVICE_NAME,
-                                         KESTOR_NULL_SERVICE_NAME, SERVICE_ALL_ACCESS,
-                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                         SERVICE_ERROR_NORMAL, Quoted(program).c_str(), NULL,
-                                         NULL, "RPCSS\0", NULL, NULL));
+    ServiceHandle service(CreateServiceA(
+        manager, KESTOR_NULL_SERVICE_NAME, KESTOR_NULL_SERVICE_NAME, SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+        Quoted(program).c_str(), NULL, NULL, "RPCSS\0", NULL, NULL));
     return service != NULL;
 }
 
@@ -360,8 +358,8 @@ std::vector<TraceLine> ReadTrace(const char *unixPath)
         int used = 0;
         if (std::sscanf(buffer, "%lu.%lu:%lx:%lx:%n", &seconds, &millis, &pid, &tid, &used) == 4 &&
             used > 0)
-            lines.push_back({static_cast<DWORD>(seconds * 1000 + millis),
-                             static_cast<DWORD>(pid), buffer + used});
+            lines.push_back({static_cast<DWORD>(seconds * 1000 + millis), static_cast<DWORD>(pid),
+                             buffer + used});
     }
     std::fclose(file);
     return lines;
@@ -453,8 +451,9 @@ void PrintServiceStartPhases(const std::vector<const Server *> &servers)
     if (std::all_of(found.begin(), found.end(),
                     [](const std::vector<StartPhases> &list) { return list.empty(); }))
     {
-        std::printf("  (no phases found: the session was not started with "
-                    "+timestamp,+pid,+service,+loaddll)\n");
+        std::printf(
+            "  (no phases found: the session was not started with "
+            "+timestamp,+pid,+service,+loaddll)\n");
         return;
     }
     std::printf("  %-38s", "");
@@ -486,8 +485,9 @@ void PrintServiceStartPhases(const std::vector<const Server *> &servers)
         }
         std::printf("\n");
     }
-    std::printf("  (the SCM answers COM at the service's first status report; COM then\n"
-                "   waits one second before it looks for the class object)\n");
+    std::printf(
+        "  (the SCM answers COM at the service's first status report; COM then\n"
+        "   waits one second before it looks for the class object)\n");
 }
 
 // ---- Calls -------------------------------------------------------------------
@@ -564,13 +564,14 @@ CallFigures MeasureCallsOnWarmServers()
 
 std::string Script(int keys)
 {
-    std::string text = "HKCU\r\n{\r\n  NoRemove Software\r\n  {\r\n    ForceRemove KestorBench\r\n"
-                       "    {\r\n";
+    std::string text =
+        "HKCU\r\n{\r\n  NoRemove Software\r\n  {\r\n    ForceRemove KestorBench\r\n"
+        "    {\r\n";
     for (int i = 0; i < keys; ++i)
     {
         std::string n = std::to_string(i);
-        text += "      Key" + n + " = s 'value of key " + n + "'\r\n      {\r\n        val Index = d " +
-                n + "\r\n      }\r\n";
+        text += "      Key" + n + " = s 'value of key " + n +
+                "'\r\n      {\r\n        val Index = d " + n + "\r\n      }\r\n";
     }
     text += "    }\r\n  }\r\n}\r\n";
     return text;
@@ -584,15 +585,14 @@ LONG SetKeyValues(HKEY key, int i)
     LONG result = RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                                  static_cast<DWORD>(text.size() + 1));
     if (result == ERROR_SUCCESS)
-        result = RegSetValueExA(key, "Index", 0, REG_DWORD,
-                                reinterpret_cast<const BYTE *>(&index), sizeof index);
+        result = RegSetValueExA(key, "Index", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&index),
+                                sizeof index);
     return result;
 }
 
 LONG CreateKey(HKEY parent, const char *name, RegistryKeyHandle &key)
 {
-    return RegCreateKeyExA(parent, name, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, key.Place(),
-                           NULL);
+    return RegCreateKeyExA(parent, name, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, key.Place(), NULL);
 }
 
 // What the script makes, with direct registry calls: the floor the
@@ -779,7 +779,7 @@ ScriptFigures MeasureScript(int keys)
         std::printf("NOTE: unregistering left Software\\KestorBench behind\n");
         RegCloseKey(left);
     }
-    return {Median(reg),      Median(unreg),      Median(readOnly), Median(callsReg),
+    return {Median(reg),        Median(unreg),    Median(readOnly),  Median(callsReg),
             Median(callsUnreg), Median(floorReg), Median(floorUnreg)};
 }
 
@@ -835,8 +835,8 @@ void RunClientsInTurns(const std::string clients[2], int calls, int first, doubl
     PROCESS_INFORMATION info[2] = {};
     for (int width = 0; width < 2; ++width)
     {
-        std::string line = clients[width] + " " + std::to_string(calls) + " " + names[width] +
-                           " " + names[1 - width];
+        std::string line = clients[width] + " " + std::to_string(calls) + " " + names[width] + " " +
+                           names[1 - width];
         std::vector<char> text(line.begin(), line.end());
         text.push_back('\0');
         STARTUPINFOA startup = {};
@@ -882,8 +882,8 @@ int MeasureClientWidths()
     char windows[MAX_PATH];
     UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
     // The 64-bit regsvr32, as a 32-bit process names it.
-    const std::string nativeRegsvr32 = "\"" + std::string(windows, length) +
-                                       "\\Sysnative\\regsvr32.exe\" /s ";
+    const std::string nativeRegsvr32 =
+        "\"" + std::string(windows, length) + "\\Sysnative\\regsvr32.exe\" /s ";
     const std::string broker = "\"" + BinPath("ZovKestor.exe") + "\"";
     if (RunToEnd(broker + " -RegServer") != 0 ||
         RunToEnd("regsvr32.exe /s \"" + BinPath("KestorPr.dll") + "\"") != 0 ||
@@ -913,9 +913,10 @@ int MeasureClientWidths()
                 ratios.push_back(figure[1] / figure[0]);
         }
         held->Release();
-        std::printf("\nPer call on a 64-bit system, median of %d runs of %d, the two clients\n"
-                    "taking turns every 10 calls (microseconds)\n",
-                    kRuns, kCalls);
+        std::printf(
+            "\nPer call on a 64-bit system, median of %d runs of %d, the two clients\n"
+            "taking turns every 10 calls (microseconds)\n",
+            kRuns, kCalls);
         std::printf("  brokered write, 32-bit client                %10.1f\n", Median(medians[0]));
         std::printf("  brokered write, 64-bit client                %10.1f\n", Median(medians[1]));
         std::printf("\nRatios\n");
@@ -942,8 +943,8 @@ struct FullKeyFigures
 void FillSettingsKey(bool add)
 {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, NULL, 0, KEY_ALL_ACCESS,
-                        NULL, &key, NULL) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                        &key, NULL) != ERROR_SUCCESS)
         return;
     const wchar_t data[] = L"a setting of typical length";
     for (int i = 0; i < kValuesInFullKey; ++i)
@@ -951,8 +952,7 @@ void FillSettingsKey(bool add)
         wchar_t name[32];
         swprintf(name, 32, L"KestorBenchFill%05d", i);
         if (add)
-            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
-                           sizeof data);
+            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data), sizeof data);
         else
             RegDeleteValueW(key, name);
     }
@@ -1044,8 +1044,8 @@ void EmptySettingsKey()
 void FillSettingsKeyAsOneCallerCould()
 {
     RegistryKeyHandle key;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, NULL, 0, KEY_ALL_ACCESS,
-                        NULL, key.Place(), NULL) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                        key.Place(), NULL) != ERROR_SUCCESS)
     {
         *key.Place() = NULL;
         std::printf("FAILED: filling the settings key\n");
@@ -1154,8 +1154,9 @@ int main(int argc, char **argv)
         keys = 100;
     std::setvbuf(stdout, NULL, _IONBF, 0);
 
-    std::printf("Kestor benchmark: setting up (registering the broker, the proxy and the "
-                "do-nothing servers)\n");
+    std::printf(
+        "Kestor benchmark: setting up (registering the broker, the proxy and the "
+        "do-nothing servers)\n");
     const std::string broker = Quoted(BinPath("ZovKestor.exe"));
     RunOrSay(broker + " -RegServer", "ZovKestor -RegServer");
     RunOrSay("regsvr32.exe /s " + Quoted(BinPath("KestorPr.dll")), "regsvr32 KestorPr.dll");
@@ -1180,8 +1181,7 @@ int main(int argc, char **argv)
     RunOrSay(broker + " -Service", "ZovKestor -Service");
     StartServiceWhenUnlocked(kBrokerService.serviceName);
     StopServiceAndWait(kBrokerService.serviceName, kBrokerService.exeName);
-    const std::vector<const Server *> servicePhase = {&kNullServer, &kBrokerService,
-                                                      &kNullService};
+    const std::vector<const Server *> servicePhase = {&kNullServer, &kBrokerService, &kNullService};
     std::vector<Samples> coldService = ColdActivations(servicePhase);
     Samples brokerStart = ServiceStartToRunning(kBrokerService);
     Samples nullStart = ServiceStartToRunning(kNullService);
@@ -1198,14 +1198,15 @@ int main(int argc, char **argv)
                 calls.writeMean);
     std::printf("  refused call (transport floor)               %10.1f %9.1f\n", calls.refused,
                 calls.refusedMean);
-    std::printf("  in-process RegOpenKeyExW+RegSetValueExW+Close %9.1f %9.1f\n",
-                calls.inProcess, calls.inProcessMean);
+    std::printf("  in-process RegOpenKeyExW+RegSetValueExW+Close %9.1f %9.1f\n", calls.inProcess,
+                calls.inProcessMean);
     std::printf("  do-nothing server's call (for comparison)    %10.1f %9.1f\n", calls.nullCall,
                 calls.nullMean);
 
-    std::printf("\nCold activation, %d of each taken in turns (milliseconds)   median   "
-                "min .. max\n",
-                kColdRuns);
+    std::printf(
+        "\nCold activation, %d of each taken in turns (milliseconds)   median   "
+        "min .. max\n",
+        kColdRuns);
     PrintMilliseconds(kNullServer.label, coldLocal[0]);
     PrintMilliseconds(kBrokerServer.label, coldLocal[1]);
     PrintMilliseconds("do-nothing local server (service phase)", coldService[0]);
@@ -1213,14 +1214,16 @@ int main(int argc, char **argv)
     PrintMilliseconds(kNullService.label, coldService[2]);
     PrintMilliseconds("ZovKestor service, StartServiceA to RUNNING", brokerStart, "  (no COM)");
     PrintMilliseconds("do-nothing service, StartServiceA to RUNNING", nullStart, "  (no COM)");
-    std::printf("  (COM under Wine looks for a starting server's class object once a\n"
-                "   second, so activation times fall into whole-second steps)\n");
+    std::printf(
+        "  (COM under Wine looks for a starting server's class object once a\n"
+        "   second, so activation times fall into whole-second steps)\n");
     PrintServiceStartPhases({&kBrokerService, &kNullService});
 
-    std::printf("\nInterpreter against the same registry calls made directly, and against\n"
-                "the smallest tree of direct calls that makes the same keys,\n"
-                "median of %d runs taken in turns (milliseconds)        register  unregister\n",
-                kScriptRuns);
+    std::printf(
+        "\nInterpreter against the same registry calls made directly, and against\n"
+        "the smallest tree of direct calls that makes the same keys,\n"
+        "median of %d runs taken in turns (milliseconds)        register  unregister\n",
+        kScriptRuns);
     for (int scale = 0; scale < 2; ++scale)
     {
         const ScriptFigures &figures = scale == 0 ? small : large;
@@ -1231,12 +1234,13 @@ int main(int argc, char **argv)
                     figures.callsRegisterSeconds * 1e3, figures.callsUnregisterSeconds * 1e3);
         std::printf("  %5d keys, smallest tree of direct calls          %9.1f %11.1f\n", count,
                     figures.floorRegisterSeconds * 1e3, figures.floorUnregisterSeconds * 1e3);
-        std::printf("  %5d keys, interpreter, nothing left to remove    %9s %11.1f\n", count,
-                    "", figures.readSeconds * 1e3);
+        std::printf("  %5d keys, interpreter, nothing left to remove    %9s %11.1f\n", count, "",
+                    figures.readSeconds * 1e3);
     }
-    std::printf("  (its calls: three to make a new key where one would do, seven to remove\n"
-                "   one; nothing left to remove: the script is read and one key opened, so\n"
-                "   that line is the interpreter's own work)\n");
+    std::printf(
+        "  (its calls: three to make a new key where one would do, seven to remove\n"
+        "   one; nothing left to remove: the script is read and one key opened, so\n"
+        "   that line is the interpreter's own work)\n");
 
     PrintWritesIntoAFullKey(fullKey);
     PrintNewNamesIntoAFilledKey(filledKey);
@@ -1246,12 +1250,11 @@ int main(int argc, char **argv)
     const Ratio ratios[] = {
         {"brokered write / (floor + in-process write)", calls.write,
          calls.refused + calls.inProcess, 1.15},
-        {"brokered write, 10,000 values in the key / few", fullKey.manyValues,
-         fullKey.fewValues, 1.05},
-        {"new-name write, filled key / empty key (rounds' median)", filledKey.ratio, 1.0,
+        {"brokered write, 10,000 values in the key / few", fullKey.manyValues, fullKey.fewValues,
+         1.05},
+        {"new-name write, filled key / empty key (rounds' median)", filledKey.ratio, 1.0, 1.10},
+        {"cold activation, local server / do-nothing", Median(coldLocal[1]), Median(coldLocal[0]),
          1.10},
-        {"cold activation, local server / do-nothing", Median(coldLocal[1]),
-         Median(coldLocal[0]), 1.10},
         {"cold activation, service / do-nothing service", Median(coldService[1]),
          Median(coldService[2]), 1.10},
         {"interpreter / its calls made directly, register, " + n, small.registerSeconds,

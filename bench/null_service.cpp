@@ -15,8 +15,8 @@ namespace {
 
 char g_name[] = KESTOR_NULL_SERVICE_NAME;
 SERVICE_STATUS_HANDLE g_statusHandle;
-SERVICE_STATUS g_status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, SERVICE_ACCEPT_STOP,
-                           0, 0, 0, 0};
+SERVICE_STATUS g_status = {
+    SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
 DWORD g_loopThread;
 
 void Report(DWORD state)

@@ -11,7 +11,7 @@ const InterfaceMapEntry *CComClassFactory::GetInterfaceMap()
 }
 
 HRESULT STDMETHODCALLTYPE CComClassFactory::CreateInstance(IUnknown *outer, REFIID iid,
-                                                          void **result)
+                                                           void **result)
 {
     if (result == NULL)
         return E_POINTER;

@@ -56,8 +56,7 @@ HRESULT CAtlModule::ApplyExternalRegistrarScript(UINT, BOOL, const ReplacementEn
 }
 
 CComModule::CComModule() : m_globalInterfaceTable(NULL), m_objectMap(NULL), m_libid(GUID_NULL)
-{
-}
+{}
 
 CComModule::~CComModule()
 {
@@ -144,8 +143,7 @@ HRESULT CComModule::RegisterClassObject(ObjectMapEntry *row, DWORD classContext,
     HRESULT hr = row->getClassObject(reinterpret_cast<void *>(row->createInstance), IID_IUnknown,
                                      reinterpret_cast<void **>(&factory));
     if (SUCCEEDED(hr))
-        hr = CoRegisterClassObject(*row->clsid, factory, classContext, flags,
-                                   &row->registerCookie);
+        hr = CoRegisterClassObject(*row->clsid, factory, classContext, flags, &row->registerCookie);
     // COM's own reference, when it took one, is the only one left.
     if (factory != NULL)
         factory->Release();

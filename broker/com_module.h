@@ -91,8 +91,7 @@ private:
 
 template <class T>
 class CAtlModuleT : public CAtlModule
-{
-};
+{};
 
 class CComModule : public CAtlModuleT<CComModule>
 {
@@ -148,7 +147,7 @@ struct CComModuleRecord
 {
     CComModuleRecord();
     ~CComModuleRecord();
-    HINSTANCE m_typeLibraryInstance;  // where the type library is looked for
+    HINSTANCE m_typeLibraryInstance;      // where the type library is looked for
     ObjectMapEntry **m_autoObjectsBegin;  // automatically collected class rows:
     ObjectMapEntry **m_autoObjectsEnd;    // always empty in this program
     CRITICAL_SECTION m_lock;

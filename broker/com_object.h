@@ -62,8 +62,8 @@ struct CComFlaggedCriticalSection
 class CComObjectRootBase
 {
 public:
-    static HRESULT WINAPI QueryThroughMap(void *object, const InterfaceMapEntry *table,
-                                          REFIID iid, void **result)
+    static HRESULT WINAPI QueryThroughMap(void *object, const InterfaceMapEntry *table, REFIID iid,
+                                          void **result)
     {
         return ::InternalQueryInterface(object, table, iid, result);
     }

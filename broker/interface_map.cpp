@@ -21,8 +21,7 @@ HRESULT WINAPI InternalQueryInterface(void *object, const InterfaceMapEntry *tab
     {
         for (const InterfaceMapEntry *row = table; row->kind != INTERFACE_MAP_END; ++row)
         {
-            if (row->kind == INTERFACE_MAP_SIMPLE && row->iid != NULL &&
-                IsEqualIID(*row->iid, iid))
+            if (row->kind == INTERFACE_MAP_SIMPLE && row->iid != NULL && IsEqualIID(*row->iid, iid))
             {
                 answer = row;
                 break;

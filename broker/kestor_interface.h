@@ -16,6 +16,8 @@
 #include <oaidl.h>
 
 /* Class, interface, AppID and type-library identities. */
+/* Each identity keeps its fields on one line of their own. */
+/* clang-format off */
 DEFINE_GUID(CLSID_KestorObj,
             0x2D564390, 0x2E15, 0x400B, 0xBF, 0xB5, 0x64, 0x4C, 0x86, 0xEB, 0xEF, 0xD0);
 DEFINE_GUID(IID_IKestor,
@@ -24,6 +26,7 @@ DEFINE_GUID(APPID_ZovKestor,
             0x48110F26, 0xA676, 0x4995, 0x85, 0x22, 0xC7, 0x47, 0xFF, 0xF9, 0x40, 0x74);
 DEFINE_GUID(LIBID_ZovKestorLib,
             0xA5F3A260, 0xCB89, 0x4B7C, 0xAC, 0x3A, 0x37, 0xED, 0xBB, 0xE5, 0x45, 0x9B);
+/* clang-format on */
 
 #define KESTOR_CLSID_TEXT "{2D564390-2E15-400B-BFB5-644C86EBEFD0}"
 #define KESTOR_IID_TEXT "{EA74EC34-38E4-4FFB-A7B0-BBC9A9DE3970}"
@@ -92,14 +95,11 @@ public:
        other than SettingValueString or a key path that does not agree with
        "GPI\Settings"; KESTOR_E_QUOTA past a bound above; otherwise the
        registry's own error as an HRESULT. */
-    virtual HRESULT STDMETHODCALLTYPE SetSettingValue(SettingValueType valueType,
-                                                      BSTR keyPath,
-                                                      BSTR valueName,
-                                                      BSTR valueData) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSettingValue(SettingValueType valueType, BSTR keyPath,
+                                                      BSTR valueName, BSTR valueData) = 0;
 };
 #ifdef __CRT_UUID_DECL
-__CRT_UUID_DECL(IKestor, 0xEA74EC34, 0x38E4, 0x4FFB, 0xA7, 0xB0, 0xBB, 0xC9, 0xA9, 0xDE, 0x39,
-                0x70)
+__CRT_UUID_DECL(IKestor, 0xEA74EC34, 0x38E4, 0x4FFB, 0xA7, 0xB0, 0xBB, 0xC9, 0xA9, 0xDE, 0x39, 0x70)
 #endif
 
 #else /* C */
@@ -112,8 +112,8 @@ typedef struct IKestorVtbl
     HRESULT(STDMETHODCALLTYPE *QueryInterface)(IKestor *This, REFIID riid, void **ppvObject);
     ULONG(STDMETHODCALLTYPE *AddRef)(IKestor *This);
     ULONG(STDMETHODCALLTYPE *Release)(IKestor *This);
-    HRESULT(STDMETHODCALLTYPE *SetSettingValue)(IKestor *This, SettingValueType valueType,
-                                                BSTR keyPath, BSTR valueName, BSTR valueData);
+    HRESULT(STDMETHODCALLTYPE *SetSettingValue)
+    (IKestor *This, SettingValueType valueType, BSTR keyPath, BSTR valueName, BSTR valueData);
     END_INTERFACE
 } IKestorVtbl;
 

@@ -47,7 +47,7 @@ const InterfaceMapEntry *CKestorObj::GetInterfaceMap()
 }
 
 HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType, BSTR keyPath,
-                                                     BSTR valueName, BSTR valueData)
+                                                      BSTR valueName, BSTR valueData)
 {
     // Argument tests first: a refused call touches no key.
     if (valueName == NULL || valueData == NULL)
@@ -70,9 +70,8 @@ HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType
     if (result != ERROR_SUCCESS)
     {
         *key.Place() = NULL;
-        result = RegCreateKeyExW(HKEY_CLASSES_ROOT, kSettingsKey, 0, NULL,
-                                 REG_OPTION_NON_VOLATILE, kSettingsAccess, NULL, key.Place(),
-                                 NULL);
+        result = RegCreateKeyExW(HKEY_CLASSES_ROOT, kSettingsKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                 kSettingsAccess, NULL, key.Place(), NULL);
         if (result != ERROR_SUCCESS)
         {
             *key.Place() = NULL;
@@ -89,9 +88,9 @@ HRESULT STDMETHODCALLTYPE CKestorObj::SetSettingValue(SettingValueType valueType
     CSettingsKeyWrite bounded(key.Get(), valueName, byteCount);
     if (bounded.Verdict() != ERROR_SUCCESS)
         return FromWin32(bounded.Verdict());
-    result = RegSetValueExW(key.Get(), valueName, 0, REG_SZ,
-                            reinterpret_cast<const BYTE *>(valueData),
-                            static_cast<DWORD>(byteCount));
+    result =
+        RegSetValueExW(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(valueData),
+                       static_cast<DWORD>(byteCount));
     if (result != ERROR_SUCCESS)
         return FromWin32(result);
     bounded.Written();

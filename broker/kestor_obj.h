@@ -12,8 +12,8 @@ class CKestorObj : public CComObjectRootEx<CComMultiThreadModel>,
                    public IKestor
 {
 public:
-    STDMETHOD(SetSettingValue)(SettingValueType valueType, BSTR keyPath, BSTR valueName,
-                               BSTR valueData) override;
+    STDMETHOD(SetSettingValue)
+    (SettingValueType valueType, BSTR keyPath, BSTR valueName, BSTR valueData) override;
 
     static const InterfaceMapEntry *GetInterfaceMap();
 };

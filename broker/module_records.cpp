@@ -36,10 +36,10 @@ CComModuleRecord g_comModuleRecord;
 CWindowModuleRecord g_windowModuleRecord;
 
 CBaseModuleRecord::CBaseModuleRecord()
-    : m_instance(ThisImage()), m_resourceInstance(ThisImage()),
+    : m_instance(ThisImage()),
+      m_resourceInstance(ThisImage()),
       m_lockInitialised(InitRecordLock(&m_lock))
-{
-}
+{}
 
 CBaseModuleRecord::~CBaseModuleRecord()
 {
@@ -47,10 +47,11 @@ CBaseModuleRecord::~CBaseModuleRecord()
 }
 
 CComModuleRecord::CComModuleRecord()
-    : m_typeLibraryInstance(ThisImage()), m_autoObjectsBegin(NULL), m_autoObjectsEnd(NULL),
+    : m_typeLibraryInstance(ThisImage()),
+      m_autoObjectsBegin(NULL),
+      m_autoObjectsEnd(NULL),
       m_lockInitialised(InitRecordLock(&m_lock))
-{
-}
+{}
 
 CComModuleRecord::~CComModuleRecord()
 {
@@ -59,8 +60,7 @@ CComModuleRecord::~CComModuleRecord()
 
 CWindowModuleRecord::CWindowModuleRecord()
     : m_classesToUnregister(NULL), m_classCount(0), m_lockInitialised(InitRecordLock(&m_lock))
-{
-}
+{}
 
 CWindowModuleRecord::~CWindowModuleRecord()
 {

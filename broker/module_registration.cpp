@@ -23,14 +23,12 @@ HRESULT ApplyOwnScript(CComModule *module, LPCSTR resource, BOOL registerScript,
     HRESULT hr = module->AddStandardReplacements(&registrar);
     if (FAILED(hr))
         return hr;
-    return ApplyModuleScript(registrar, g_baseModuleRecord.m_instance, resource,
-                             registerScript);
+    return ApplyModuleScript(registrar, g_baseModuleRecord.m_instance, resource, registerScript);
 }
 
 HRESULT UpdateClassRow(ObjectMapEntry *row, BOOL registerClass)
 {
-    const CategoryMapEntry *categories =
-        row->getCategoryMap != NULL ? row->getCategoryMap() : NULL;
+    const CategoryMapEntry *categories = row->getCategoryMap != NULL ? row->getCategoryMap() : NULL;
     if (registerClass)
     {
         HRESULT hr = row->updateRegistry != NULL ? row->updateRegistry(TRUE) : S_OK;

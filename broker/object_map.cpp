@@ -20,8 +20,7 @@ const CategoryMapEntry *WINAPI KestorObjCategories()
 }
 
 void WINAPI KestorObjMain(bool)
-{
-}
+{}
 
 }  // namespace
 

@@ -71,8 +71,7 @@ LONG MeasureKey(HKEY key, DWORD longestName, ULONGLONG *total)
     {
         DWORD nameLength = capacity;
         DWORD dataBytes = 0;
-        result =
-            RegEnumValueW(key, index, name.get(), &nameLength, NULL, NULL, NULL, &dataBytes);
+        result = RegEnumValueW(key, index, name.get(), &nameLength, NULL, NULL, NULL, &dataBytes);
         if (result != ERROR_SUCCESS)
             break;
         *total += static_cast<ULONGLONG>(nameLength) * sizeof(WCHAR) + dataBytes;
@@ -83,12 +82,12 @@ LONG MeasureKey(HKEY key, DWORD longestName, ULONGLONG *total)
 // What the write being checked does to the key.
 struct PendingWrite
 {
-    KeyFigures before;      // the key as the check found it
+    KeyFigures before;  // the key as the check found it
     bool newValue;
-    DWORD nameLength;       // characters
+    DWORD nameLength;  // characters
     ULONGLONG dataBytes;
-    ULONGLONG oldBytes;     // name and data of the value replaced; 0 for a new one
-    ULONGLONG newBytes;     // name and data stored
+    ULONGLONG oldBytes;  // name and data of the value replaced; 0 for a new one
+    ULONGLONG newBytes;  // name and data stored
 };
 
 // The settings key's exact size, kept across calls.
@@ -139,7 +138,7 @@ private:
     void Watch();
 
     CRITICAL_SECTION m_lock;
-    bool m_known;           // m_bytes is the key's size, m_expected its next figures
+    bool m_known;  // m_bytes is the key's size, m_expected its next figures
     ULONGLONG m_bytes;
     ExpectedFigures m_expected;
     RegistryKeyHandle m_watched;
@@ -247,10 +246,10 @@ void CKeyTotals::Written()
     // written.
     const KeyFigures &before = m_pending.before;
     const DWORD written = static_cast<DWORD>(m_pending.dataBytes);
-    m_expected = {before.values + (m_pending.newValue ? 1 : 0),
-                  before.longestName > m_pending.nameLength ? before.longestName
-                                                            : m_pending.nameLength,
-                  written, before.largestData > written ? before.largestData : written};
+    m_expected = {
+        before.values + (m_pending.newValue ? 1 : 0),
+        before.longestName > m_pending.nameLength ? before.longestName : m_pending.nameLength,
+        written, before.largestData > written ? before.largestData : written};
 }
 
 CKeyTotals &TheKeyTotals()

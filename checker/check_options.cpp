@@ -11,7 +11,8 @@ const char kCheckUsage[] =
 
 bool ParseCheckOptions(int argc, char **argv, CheckOptions *options, std::string *error)
 {
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i)
+    {
         const char *argument = argv[i];
         if (std::strcmp(argument, "--quiet") == 0 || std::strcmp(argument, "-q") == 0)
             options->quiet = true;
@@ -20,7 +21,8 @@ bool ParseCheckOptions(int argc, char **argv, CheckOptions *options, std::string
         else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0 ||
                  std::strcmp(argument, "/?") == 0)
             options->help = true;
-        else {
+        else
+        {
             *error = std::string("unknown argument: ") + argument;
             return false;
         }

@@ -46,12 +46,11 @@ namespace {
 
 std::string SystemMessage(DWORD code)
 {
-    char *buffer = nullptr;
+    char *buffer = NULL;
     DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char *>(&buffer), 0, nullptr);
-    std::string text(buffer != nullptr ? buffer : "", buffer != nullptr ? length : 0);
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        NULL, code, 0, reinterpret_cast<char *>(&buffer), 0, NULL);
+    std::string text(buffer != NULL ? buffer : "", buffer != NULL ? length : 0);
     LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();

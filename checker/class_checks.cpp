@@ -16,9 +16,8 @@ const char kReadRemedy[] = "run the check as a user who may read HKEY_CLASSES_RO
 // between the views (as on Windows 7 and later), in this program's own.
 std::string ProgIdValue(const std::string &path, const RegistryView &view)
 {
-    std::string text = StringValue(HKEY_CLASSES_ROOT, path, nullptr, view);
-    return text.empty() ? StringValue(HKEY_CLASSES_ROOT, path, nullptr, {view.label, 0, false})
-                        : text;
+    std::string text = StringValue(HKEY_CLASSES_ROOT, path, NULL, view);
+    return text.empty() ? StringValue(HKEY_CLASSES_ROOT, path, NULL, {view.label, 0, false}) : text;
 }
 
 // A ProgID key must lead back to the class.
@@ -39,8 +38,8 @@ CheckResult CheckClass(Installation *installation)
     ReadKey classKey;
     LONG error = classKey.Open(HKEY_CLASSES_ROOT, kClassKey, view);
     if (error == ERROR_FILE_NOT_FOUND)
-        return Failed(kClass, std::string("KestorObj is not registered: HKCR\\") + kClassKey +
-                                  " is missing");
+        return Failed(
+            kClass, std::string("KestorObj is not registered: HKCR\\") + kClassKey + " is missing");
     if (error != ERROR_SUCCESS)
         return NotChecked(kClass, std::string("HKCR\\") + kClassKey, error, kReadRemedy);
 
@@ -48,23 +47,30 @@ CheckResult CheckClass(Installation *installation)
     std::string text;
     if (classKey.ReadString("AppID", &text) != ERROR_SUCCESS || !SameText(text, KESTOR_APPID_TEXT))
         findings.Add("the class names no AppID " KESTOR_APPID_TEXT);
-    if (StringValue(classKey.Get(), "ProgID", nullptr, view) != KESTOR_PROGID)
+    if (StringValue(classKey.Get(), "ProgID", NULL, view) != KESTOR_PROGID)
         findings.Add("the class's ProgID is not " KESTOR_PROGID);
     CheckProgId(KESTOR_PROGID, view, &findings);
     CheckProgId(KESTOR_PROGID_INDEPENDENT, view, &findings);
     if (!SameText(ProgIdValue(KESTOR_PROGID_INDEPENDENT "\\CurVer", view), KESTOR_PROGID))
         findings.Add("the ProgID " KESTOR_PROGID_INDEPENDENT " does not lead to " KESTOR_PROGID);
 
-    std::string commandLine = StringValue(classKey.Get(), "LocalServer32", nullptr, view);
+    std::string commandLine = StringValue(classKey.Get(), "LocalServer32", NULL, view);
     std::string program = ProgramOfCommandLine(commandLine);
     installation->brokerFolder = FolderOf(program);
-    if (program.empty()) {
+    if (program.empty())
+    {
         findings.Add("the class has no LocalServer32 program");
-    } else if (!SameText(FileNameOf(program), KESTOR_CHECK_PROGRAM_FILE)) {
+    }
+    else if (!SameText(FileNameOf(program), KESTOR_CHECK_PROGRAM_FILE))
+    {
         findings.Add("LocalServer32 names " + program + ", not " KESTOR_CHECK_PROGRAM_FILE);
-    } else if (!FileExists({program, false})) {
+    }
+    else if (!FileExists({program, false}))
+    {
         findings.Add("LocalServer32 names " + program + ", which does not exist");
-    } else {
+    }
+    else
+    {
         installation->server = {program, false};
     }
 
@@ -91,8 +97,8 @@ CheckResult CheckAppId(Installation *installation)
     std::string service;
     error = appIdKey.ReadString("LocalService", &service);
     installation->serviceMode = error != ERROR_FILE_NOT_FOUND;
-    installation->modeKnown = error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ||
-                              error == ERROR_INVALID_DATATYPE;
+    installation->modeKnown =
+        error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_INVALID_DATATYPE;
     if (error == ERROR_INVALID_DATATYPE)
         findings.Add("LocalService is not a text");
     else if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
@@ -108,17 +114,20 @@ CheckResult CheckAppId(Installation *installation)
     error = appIdKey.ReadString("ServiceParameters", &parameters);
     installation->serviceExpected = error != ERROR_FILE_NOT_FOUND;
     if (installation->serviceExpected && !installation->serviceMode)
-        findings.Add("local-server mode, though the installation registered the service "
-                     "(ServiceParameters is set) and did not finish: COM starts "
-                     KESTOR_CHECK_PROGRAM_FILE " with each client's rights, and an ordinary "
-                     "user cannot write HKEY_CLASSES_ROOT");
+        findings.Add(
+            "local-server mode, though the installation registered the service "
+            "(ServiceParameters is set) and did not finish: COM starts " KESTOR_CHECK_PROGRAM_FILE
+            " with each client's rights, and an ordinary "
+            "user cannot write HKEY_CLASSES_ROOT");
 
-    if (!findings.Empty()) {
+    if (!findings.Empty())
+    {
         installation->serviceUnusable = installation->serviceMode;
         return Failed(kAppId, findings.Text());
     }
     if (installation->serviceMode)
         return Passed(kAppId, "service mode: COM starts the service " KESTOR_CHECK_SERVICE_NAME);
-    return Passed(kAppId, "local-server mode: no LocalService, COM starts " KESTOR_CHECK_PROGRAM_FILE
-                          " as a program with its client's rights");
+    return Passed(kAppId,
+                  "local-server mode: no LocalService, COM starts " KESTOR_CHECK_PROGRAM_FILE
+                  " as a program with its client's rights");
 }

@@ -41,24 +41,26 @@ double Milliseconds(const LARGE_INTEGER &start)
 
 void Call(CallOutcome *outcome)
 {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (FAILED(hr)) {
+    HRESULT hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr))
+    {
         outcome->activation = hr;
         return;
     }
     {
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
-        IKestor *kestor = nullptr;
-        outcome->activation = CoCreateInstance(CLSID_KestorObj, nullptr, CLSCTX_LOCAL_SERVER,
+        IKestor *kestor = NULL;
+        outcome->activation = CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER,
                                                IID_IKestor, reinterpret_cast<void **>(&kestor));
-        if (SUCCEEDED(outcome->activation)) {
+        if (SUCCEEDED(outcome->activation))
+        {
             const HandleOwner<BstrPolicy> key(SysAllocString(KESTOR_SETTINGS_KEY_W)),
                 name(SysAllocString(L"kestor-check")), data(SysAllocString(L""));
-            outcome->call = key.Get() && name.Get() && data.Get()
-                                ? kestor->SetSettingValue(kRefusedType, key.Get(), name.Get(),
-                                                          data.Get())
-                                : E_OUTOFMEMORY;
+            outcome->call =
+                key.Get() && name.Get() && data.Get()
+                    ? kestor->SetSettingValue(kRefusedType, key.Get(), name.Get(), data.Get())
+                    : E_OUTOFMEMORY;
             kestor->Release();
         }
         outcome->milliseconds = Milliseconds(start);
@@ -80,15 +82,19 @@ std::string Duration(double milliseconds)
     return text;
 }
 
-const char *ClientWidth() { return sizeof(void *) == 8 ? "a 64-bit client" : "a 32-bit client"; }
+const char *ClientWidth()
+{
+    return sizeof(void *) == 8 ? "a 64-bit client" : "a 32-bit client";
+}
 
 }  // namespace
 
 WorkOutcome RunWithin(const std::function<void()> &work, DWORD timeoutMs)
 {
     auto *handOver = new std::function<void()>(work);
-    const KernelHandle thread(CreateThread(nullptr, 0, WorkThread, handOver, 0, nullptr));
-    if (!thread.Valid()) {
+    const KernelHandle thread(CreateThread(NULL, 0, WorkThread, handOver, 0, NULL));
+    if (!thread.Valid())
+    {
         delete handOver;
         return WorkOutcome::NotStarted;
     }
@@ -117,12 +123,14 @@ CheckResult CheckEndToEnd(const Installation &installation)
     // The outcome is shared with the thread, since a thread that never
     // comes back must not write into freed memory.
     auto outcome = std::make_shared<CallOutcome>();
-    switch (RunWithin([outcome] { Call(outcome.get()); }, kCallBoundMs)) {
+    switch (RunWithin([outcome] { Call(outcome.get()); }, kCallBoundMs))
+    {
     case WorkOutcome::NotStarted:
         return NotChecked(kCall, "a thread for the call", GetLastError(), std::string());
     case WorkOutcome::StillRunning:
-        return Failed(kCall, "the call of " + std::string(ClientWidth()) + " did not return within " +
-                                 std::to_string(kCallBoundMs / 1000) + " s");
+        return Failed(kCall, "the call of " + std::string(ClientWidth()) +
+                                 " did not return within " + std::to_string(kCallBoundMs / 1000) +
+                                 " s");
     case WorkOutcome::Returned:
         break;
     }
@@ -132,13 +140,14 @@ CheckResult CheckEndToEnd(const Installation &installation)
         return Failed(kCall, std::string(ClientWidth()) + " cannot create KestorObj: " +
                                  HresultText(outcome->activation) + took);
     if (outcome->call != E_INVALIDARG)
-        return Failed(kCall, "a request the broker must refuse got " +
-                                 HresultText(outcome->call) + took);
+        return Failed(kCall,
+                      "a request the broker must refuse got " + HresultText(outcome->call) + took);
 
     std::string served = "E_INVALIDARG for " + std::string(ClientWidth()) + took;
     if (!installation.serviceMode && installation.serviceExpected)
-        return Failed(kCall, served + ", served by a local server with its client's rights, "
-                                      "though the installation is for the service");
+        return Failed(kCall, served +
+                                 ", served by a local server with its client's rights, "
+                                 "though the installation is for the service");
     if (!installation.serviceMode)
         return Passed(kCall, served + ", served by a local server");
     DWORD process = RunningServiceProcess();

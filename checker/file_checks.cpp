@@ -53,9 +53,10 @@ struct JudgedObject
 // installation folder is judged as installed, the stricter.
 void AddObject(std::vector<JudgedObject> *objects, const InstalledFile &object, AccessRole role)
 {
-    for (JudgedObject &judged : *objects) {
-        if (judged.object.native64 == object.native64 &&
-            SameText(judged.object.path, object.path)) {
+    for (JudgedObject &judged : *objects)
+    {
+        if (judged.object.native64 == object.native64 && SameText(judged.object.path, object.path))
+        {
             if (role == AccessRole::Installed)
                 judged.role = role;
             return;
@@ -84,11 +85,13 @@ std::vector<JudgedObject> ObjectsToJudge(const Installation &installation)
     if (!installation.typeLibrary.path.empty())
         used.push_back(installation.typeLibrary);
     std::vector<JudgedObject> objects;
-    for (const InstalledFile &file : used) {
+    for (const InstalledFile &file : used)
+    {
         InstalledFile folder = {FolderOf(file.path), file.native64};
         AddObject(&objects, folder, AccessRole::Installed);
         AddObject(&objects, file, AccessRole::Installed);
-        for (const char *name : kShippedFiles) {
+        for (const char *name : kShippedFiles)
+        {
             InstalledFile shipped = {folder.path + name, file.native64};
             if (FileExists(shipped))
                 AddObject(&objects, shipped, AccessRole::Installed);
@@ -96,7 +99,8 @@ std::vector<JudgedObject> ObjectsToJudge(const Installation &installation)
     }
     // Parents last, so that an installation folder among them stays one.
     const size_t installed = objects.size();
-    for (size_t index = 0; index < installed; ++index) {
+    for (size_t index = 0; index < installed; ++index)
+    {
         const InstalledFile object = objects[index].object;
         for (std::string parent = ParentFolder(object.path); !parent.empty();
              parent = ParentFolder(parent))
@@ -115,7 +119,7 @@ std::string AccountName(const std::string &sidText)
     DWORD nameSize = sizeof name, domainSize = sizeof domain;
     SID_NAME_USE use;
     if (!ConvertStringSidToSidA(sidText.c_str(), sid.Place()) ||
-        !LookupAccountSidA(nullptr, sid.Get(), name, &nameSize, domain, &domainSize, &use))
+        !LookupAccountSidA(NULL, sid.Get(), name, &nameSize, domain, &domainSize, &use))
         return sidText;
     return domain[0] != '\0' ? std::string(domain) + "\\" + name : std::string(name);
 }
@@ -129,12 +133,13 @@ bool JudgeObject(const JudgedObject &judged, const SidTrust &trusted, Findings *
     {
         FileSystemView view(judged.object.native64);
         *error = GetNamedSecurityInfoA(judged.object.path.c_str(), SE_FILE_OBJECT,
-                                       DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
-                                       nullptr, nullptr, nullptr, nullptr, descriptor.Place());
+                                       DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, NULL,
+                                       NULL, NULL, NULL, descriptor.Place());
     }
     if (*error != ERROR_SUCCESS)
         return false;
-    for (const UntrustedAccess &access : UntrustedChanges(descriptor.Get(), judged.role, trusted)) {
+    for (const UntrustedAccess &access : UntrustedChanges(descriptor.Get(), judged.role, trusted))
+    {
         const std::string who = AccountName(access.sid);
         if (access.owner)
             findings->Add(judged.object.path + " is owned by " + who);
@@ -154,9 +159,11 @@ CheckResult CheckVersions(const Installation &installation)
     Findings findings;
     std::string list, common;
     bool agree = true;
-    for (const InstalledFile &file : InstalledFiles(installation)) {
+    for (const InstalledFile &file : InstalledFiles(installation))
+    {
         std::string version;
-        if (!FileVersion(file, &version)) {
+        if (!FileVersion(file, &version))
+        {
             findings.Add(file.path + " has no version");
             continue;
         }
@@ -170,8 +177,9 @@ CheckResult CheckVersions(const Installation &installation)
         findings.Add("the versions disagree: " + list);
     if (!findings.Empty())
         return Failed(kVersions, findings.Text());
-    return Passed(kVersions, common + " for " + KESTOR_CHECK_PROGRAM_FILE +
-                                 (installation.proxies.empty() ? "" : " and " KESTOR_CHECK_PROXY_FILE));
+    return Passed(kVersions,
+                  common + " for " + KESTOR_CHECK_PROGRAM_FILE +
+                      (installation.proxies.empty() ? "" : " and " KESTOR_CHECK_PROXY_FILE));
 }
 
 CheckResult CheckFolders(Installation *installation)
@@ -182,7 +190,8 @@ CheckResult CheckFolders(Installation *installation)
     Findings findings;
     size_t problems = 0;
     std::string folders;
-    for (const JudgedObject &judged : ObjectsToJudge(*installation)) {
+    for (const JudgedObject &judged : ObjectsToJudge(*installation))
+    {
         DWORD error = ERROR_SUCCESS;
         Findings found;
         if (!JudgeObject(judged, std::cref(trusted), &found, &error))
@@ -197,10 +206,11 @@ CheckResult CheckFolders(Installation *installation)
     }
     if (problems > kFindingsShown)
         findings.Add("and " + std::to_string(problems - kFindingsShown) + " more");
-    if (!findings.Empty()) {
+    if (!findings.Empty())
+    {
         installation->foldersUntrusted = true;
-        CheckResult result = Failed(kFolders, findings.Text() +
-                                                  ": they could replace what LocalSystem runs");
+        CheckResult result =
+            Failed(kFolders, findings.Text() + ": they could replace what LocalSystem runs");
         result.remedy = kFoldersRemedy;
         return result;
     }

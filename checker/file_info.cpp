@@ -29,14 +29,14 @@ namespace {
 bool ReadAt(HANDLE file, LONG offset, void *buffer, DWORD size)
 {
     DWORD read = 0;
-    return SetFilePointer(file, offset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-           ReadFile(file, buffer, size, &read, nullptr) && read == size;
+    return SetFilePointer(file, offset, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           ReadFile(file, buffer, size, &read, NULL) && read == size;
 }
 
 std::string FullLongPath(const std::string &path)
 {
     char full[MAX_PATH * 2];
-    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, NULL);
     std::string result = length > 0 && length < sizeof full ? std::string(full, length) : path;
     char longer[MAX_PATH * 2];
     length = GetLongPathNameA(result.c_str(), longer, sizeof longer);
@@ -57,7 +57,7 @@ WORD ImageMachine(const InstalledFile &file)
     FileSystemView view(file.native64);
     const FileHandle handle(CreateFileA(file.path.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+                                        NULL, OPEN_EXISTING, 0, NULL));
     if (!handle.Valid())
         return 0;
     IMAGE_DOS_HEADER dos = {};
@@ -76,12 +76,12 @@ bool FileVersion(const InstalledFile &file, std::string *version)
     // version.dll is not one of Windows' known DLLs: it comes from System32,
     // and before the file system's view changes, at this program's width.
     const LibraryHandle library(LoadSystemLibrary(L"version.dll"));
-    const auto infoSize = SystemFunction<decltype(&GetFileVersionInfoSizeA)>(
-        library, "GetFileVersionInfoSizeA");
+    const auto infoSize =
+        SystemFunction<decltype(&GetFileVersionInfoSizeA)>(library, "GetFileVersionInfoSizeA");
     const auto info =
         SystemFunction<decltype(&GetFileVersionInfoA)>(library, "GetFileVersionInfoA");
     const auto query = SystemFunction<decltype(&VerQueryValueA)>(library, "VerQueryValueA");
-    if (infoSize == nullptr || info == nullptr || query == nullptr)
+    if (infoSize == NULL || info == NULL || query == NULL)
         return false;
 
     FileSystemView view(file.native64);
@@ -92,11 +92,11 @@ bool FileVersion(const InstalledFile &file, std::string *version)
     std::vector<BYTE> block(size);
     if (!info(file.path.c_str(), 0, size, block.data()))
         return false;
-    VS_FIXEDFILEINFO *fixed = nullptr;
+    VS_FIXEDFILEINFO *fixed = NULL;
     UINT length = 0;
     char root[] = "\\";
-    if (!query(block.data(), root, reinterpret_cast<void **>(&fixed), &length) ||
-        fixed == nullptr || length < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
+    if (!query(block.data(), root, reinterpret_cast<void **>(&fixed), &length) || fixed == NULL ||
+        length < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
         return false;
     *version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
@@ -110,7 +110,8 @@ std::string ProgramOfCommandLine(const std::string &commandLine)
     size_t start = commandLine.find_first_not_of(" \t");
     if (start == std::string::npos)
         return std::string();
-    if (commandLine[start] == '"') {
+    if (commandLine[start] == '"')
+    {
         size_t end = commandLine.find('"', start + 1);
         return end == std::string::npos ? std::string()
                                         : commandLine.substr(start + 1, end - start - 1);

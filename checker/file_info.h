@@ -27,7 +27,7 @@ public:
     FileSystemView &operator=(const FileSystemView &) = delete;
 
 private:
-    PVOID m_previous = nullptr;
+    PVOID m_previous = NULL;
     bool m_disabled = false;
 };
 

@@ -27,7 +27,7 @@ const int kExitUsage = 2;
 class ComApartment
 {
 public:
-    ComApartment() : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ComApartment() : m_result(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED)) {}
     ~ComApartment()
     {
         if (SUCCEEDED(m_result))
@@ -65,11 +65,13 @@ int main(int argc, char **argv)
 
     CheckOptions options;
     std::string error;
-    if (!ParseCheckOptions(argc, argv, &options, &error)) {
+    if (!ParseCheckOptions(argc, argv, &options, &error))
+    {
         std::fprintf(stderr, "kestor-check: %s\n%s", error.c_str(), kCheckUsage);
         return kExitUsage;
     }
-    if (options.help) {
+    if (options.help)
+    {
         std::fputs(kCheckUsage, stdout);
         return kExitHealthy;
     }
@@ -81,7 +83,8 @@ int main(int argc, char **argv)
     // their install.cmd.
     const std::string remedy =
         installation.foldersUntrusted ? kFoldersRemedy : FindRemedy(installation);
-    for (CheckResult &result : results) {
+    for (CheckResult &result : results)
+    {
         if (result.status != CheckStatus::Ok && result.remedy.empty())
             result.remedy = remedy;
     }

@@ -49,38 +49,43 @@ void CheckProxyView(const RegistryView &view, Installation *installation, Findin
 {
     const std::string where = view.label + std::string(": ");
     ReadKey interfaceKey;
-    if (interfaceKey.Open(HKEY_CLASSES_ROOT, kInterfaceKey, view) != ERROR_SUCCESS) {
+    if (interfaceKey.Open(HKEY_CLASSES_ROOT, kInterfaceKey, view) != ERROR_SUCCESS)
+    {
         findings->Add(where + "HKCR\\" + kInterfaceKey + " is missing");
         return;
     }
-    std::string proxyClass = StringValue(interfaceKey.Get(), "ProxyStubClsid32", nullptr, view);
-    if (!SameText(proxyClass, KESTOR_IID_TEXT)) {
+    std::string proxyClass = StringValue(interfaceKey.Get(), "ProxyStubClsid32", NULL, view);
+    if (!SameText(proxyClass, KESTOR_IID_TEXT))
+    {
         findings->Add(where + "IKestor's proxy/stub class is " +
                       (proxyClass.empty() ? std::string("missing") : proxyClass));
         return;
     }
-    std::string library = StringValue(HKEY_CLASSES_ROOT, kProxyServerKey, nullptr, view);
+    std::string library = StringValue(HKEY_CLASSES_ROOT, kProxyServerKey, NULL, view);
     if (library.size() >= 2 && library.front() == '"' && library.back() == '"')
         library = library.substr(1, library.size() - 2);
     const InstalledFile file = {library, view.native64};
-    if (library.empty()) {
+    if (library.empty())
+    {
         findings->Add(where + "the proxy/stub class names no library (HKCR\\" + kProxyServerKey +
                       ")");
         return;
     }
-    if (!SameText(FileNameOf(library), KESTOR_CHECK_PROXY_FILE)) {
+    if (!SameText(FileNameOf(library), KESTOR_CHECK_PROXY_FILE))
+    {
         findings->Add(where + "the proxy/stub class names " + library +
                       ", not " KESTOR_CHECK_PROXY_FILE);
         return;
     }
-    if (!FileExists(file)) {
+    if (!FileExists(file))
+    {
         findings->Add(where + library + " does not exist");
         return;
     }
     const WORD expected = view.native64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
     if (ImageMachine(file) != expected)
-        findings->Add(where + library + " is not a " +
-                      (view.native64 ? "64-bit" : "32-bit") + " library");
+        findings->Add(where + library + " is not a " + (view.native64 ? "64-bit" : "32-bit") +
+                      " library");
     const std::string &brokerFolder = installation->brokerFolder;
     if (!brokerFolder.empty() && !BesideTheBroker(file, brokerFolder))
         findings->Add(where + "a split installation: " KESTOR_CHECK_PROGRAM_FILE " is in " +
@@ -94,14 +99,16 @@ CheckResult CheckProxy(Installation *installation)
 {
     Findings findings;
     std::string libraries;
-    for (const RegistryView &view : AllViews()) {
+    for (const RegistryView &view : AllViews())
+    {
         size_t before = installation->proxies.size();
         CheckProxyView(view, installation, &findings);
         if (installation->proxies.size() > before)
             libraries += (libraries.empty() ? "" : ", ") + installation->proxies.back().path +
                          (OnWin64() ? std::string(" (") + view.label + ")" : std::string());
     }
-    if (OnWin64() && installation->serviceMode) {
+    if (OnWin64() && installation->serviceMode)
+    {
         const RegistryView native = AllViews().back();
         if (!SameText(StringValue(HKEY_CLASSES_ROOT, kClassKey, "AppID", native),
                       KESTOR_APPID_TEXT))
@@ -126,13 +133,13 @@ CheckResult CheckTypeLibrary(Installation *installation)
         return NotChecked(kTypeLib, std::string("HKCR\\") + kTypeLibKey, error, kReadRemedy);
 
     const std::string path =
-        StringValue(libraryKey.Get(), std::string(kTypeLibVersion) + "\\0\\win32", nullptr, view);
-    if (path.empty()) {
+        StringValue(libraryKey.Get(), std::string(kTypeLibVersion) + "\\0\\win32", NULL, view);
+    if (path.empty())
+    {
         std::string others;
         for (const std::string &version : libraryKey.Subkeys())
             others += (others.empty() ? "" : ", ") + version;
-        return Failed(kTypeLib, std::string("version ") + kTypeLibVersion +
-                                    " is not registered" +
+        return Failed(kTypeLib, std::string("version ") + kTypeLibVersion + " is not registered" +
                                     (others.empty() ? std::string() : " (only " + others + ")"));
     }
     if (!FileExists({path, false}))
@@ -143,15 +150,15 @@ CheckResult CheckTypeLibrary(Installation *installation)
     std::wstring widePath(path.size() + 1, L'\0');
     int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &widePath[0],
                                      static_cast<int>(widePath.size()));
-    ITypeLib *library = nullptr;
-    HRESULT hr = length > 0 ? LoadTypeLibEx(widePath.c_str(), REGKIND_NONE, &library)
-                            : E_INVALIDARG;
+    ITypeLib *library = NULL;
+    HRESULT hr =
+        length > 0 ? LoadTypeLibEx(widePath.c_str(), REGKIND_NONE, &library) : E_INVALIDARG;
     if (FAILED(hr))
         return Failed(kTypeLib, path + " does not load: " + HresultText(hr));
-    TLIBATTR *attributes = nullptr;
+    TLIBATTR *attributes = NULL;
     bool same = SUCCEEDED(library->GetLibAttr(&attributes)) &&
                 IsEqualGUID(attributes->guid, LIBID_ZovKestorLib);
-    if (attributes != nullptr)
+    if (attributes != NULL)
         library->ReleaseTLibAttr(attributes);
     library->Release();
     if (!same)

@@ -26,17 +26,18 @@ std::vector<RegistryView> AllViews()
 
 ReadKey::~ReadKey()
 {
-    if (m_key != nullptr)
+    if (m_key != NULL)
         RegCloseKey(m_key);
 }
 
 LONG ReadKey::Open(HKEY root, const std::string &path, const RegistryView &view)
 {
-    if (m_key != nullptr) {
+    if (m_key != NULL)
+    {
         RegCloseKey(m_key);
-        m_key = nullptr;
+        m_key = NULL;
     }
-    HKEY key = nullptr;
+    HKEY key = NULL;
     LONG error = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view.flag, &key);
     if (error == ERROR_SUCCESS)
         m_key = key;
@@ -45,7 +46,7 @@ LONG ReadKey::Open(HKEY root, const std::string &path, const RegistryView &view)
 
 LONG ReadKey::Open(const ReadKey &parent, const std::string &path, const RegistryView &view)
 {
-    if (parent.Get() == nullptr)
+    if (parent.Get() == NULL)
         return ERROR_INVALID_HANDLE;
     return Open(parent.Get(), path, view);
 }
@@ -54,21 +55,24 @@ LONG ReadKey::ReadString(const char *name, std::string *text) const
 {
     text->clear();
     DWORD type = 0, size = 0;
-    LONG error = RegQueryValueExA(m_key, name, nullptr, &type, nullptr, &size);
+    LONG error = RegQueryValueExA(m_key, name, NULL, &type, NULL, &size);
     // The value may grow between the two calls: try again with its new size.
-    for (int attempt = 0; attempt < 3 && error == ERROR_SUCCESS; ++attempt) {
+    for (int attempt = 0; attempt < 3 && error == ERROR_SUCCESS; ++attempt)
+    {
         if (type != REG_SZ && type != REG_EXPAND_SZ)
             return ERROR_INVALID_DATATYPE;
         std::vector<char> data(size + 1, '\0');
         DWORD read = size;
-        error = RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<BYTE *>(data.data()),
+        error = RegQueryValueExA(m_key, name, NULL, &type, reinterpret_cast<BYTE *>(data.data()),
                                  &read);
-        if (error == ERROR_MORE_DATA) {
+        if (error == ERROR_MORE_DATA)
+        {
             size = read;
             error = ERROR_SUCCESS;
             continue;
         }
-        if (error == ERROR_SUCCESS) {
+        if (error == ERROR_SUCCESS)
+        {
             // Stored text need not end in a NUL; it ends at the first one.
             text->assign(data.data(), read);
             text->resize(std::string(text->c_str()).size());
@@ -81,8 +85,8 @@ LONG ReadKey::ReadString(const char *name, std::string *text) const
 LONG ReadKey::ReadDword(const char *name, DWORD *number) const
 {
     DWORD type = 0, size = sizeof *number;
-    LONG error = RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<BYTE *>(number),
-                                  &size);
+    LONG error =
+        RegQueryValueExA(m_key, name, NULL, &type, reinterpret_cast<BYTE *>(number), &size);
     if (error == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof *number))
         return ERROR_INVALID_DATATYPE;
     return error;
@@ -92,9 +96,10 @@ std::vector<std::string> ReadKey::Subkeys() const
 {
     std::vector<std::string> names;
     char name[256];
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0;; ++index)
+    {
         DWORD size = sizeof name;
-        LONG error = RegEnumKeyExA(m_key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        LONG error = RegEnumKeyExA(m_key, index, name, &size, NULL, NULL, NULL, NULL);
         if (error == ERROR_MORE_DATA)
             continue;  // longer than any name looked for here
         if (error != ERROR_SUCCESS)

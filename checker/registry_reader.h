@@ -16,7 +16,7 @@ struct RegistryView
 {
     const char *label;  // "32-bit view", "64-bit view", or "registry"
     REGSAM flag;
-    bool native64;      // the 64-bit view, where 64-bit programs' files are
+    bool native64;  // the 64-bit view, where 64-bit programs' files are
 };
 
 // The view the 32-bit broker registers its class in.
@@ -38,7 +38,7 @@ public:
     LONG Open(const ReadKey &parent, const std::string &path, const RegistryView &view);
     HKEY Get() const { return m_key; }
 
-    // A REG_SZ or REG_EXPAND_SZ value as stored (nullptr: the default
+    // A REG_SZ or REG_EXPAND_SZ value as stored (NULL: the default
     // value); ERROR_INVALID_DATATYPE for another type.
     LONG ReadString(const char *name, std::string *text) const;
     LONG ReadDword(const char *name, DWORD *number) const;
@@ -46,7 +46,7 @@ public:
     std::vector<std::string> Subkeys() const;
 
 private:
-    HKEY m_key = nullptr;
+    HKEY m_key = NULL;
 };
 
 // The text of a value, or "" when it is missing or unreadable.

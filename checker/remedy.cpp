@@ -24,18 +24,21 @@ std::string WithBackslash(std::string folder)
 std::string InstalledProduct(const std::string &brokerFolder)
 {
     std::string found;
-    for (const RegistryView &view : AllViews()) {
+    for (const RegistryView &view : AllViews())
+    {
         ReadKey products;
         if (products.Open(HKEY_LOCAL_MACHINE, kUninstallKey, view) != ERROR_SUCCESS)
             continue;
-        for (const std::string &code : products.Subkeys()) {
+        for (const std::string &code : products.Subkeys())
+        {
             ReadKey product;
             DWORD installer = 0;
             std::string name;
             if (code.size() != 38 || code[0] != '{' ||
                 product.Open(products, code, view) != ERROR_SUCCESS ||
                 product.ReadString("DisplayName", &name) != ERROR_SUCCESS || name != kProductName ||
-                product.ReadDword("WindowsInstaller", &installer) != ERROR_SUCCESS || installer == 0)
+                product.ReadDword("WindowsInstaller", &installer) != ERROR_SUCCESS ||
+                installer == 0)
                 continue;
             std::string location;
             product.ReadString("InstallLocation", &location);

@@ -8,10 +8,14 @@ namespace {
 
 const char *StatusName(CheckStatus status)
 {
-    switch (status) {
-    case CheckStatus::Ok: return "ok";
-    case CheckStatus::Fail: return "fail";
-    default: return "cannot check";
+    switch (status)
+    {
+    case CheckStatus::Ok:
+        return "ok";
+    case CheckStatus::Fail:
+        return "fail";
+    default:
+        return "cannot check";
     }
 }
 
@@ -24,22 +28,29 @@ std::string Padded(const std::string &text, size_t width)
 std::string JsonString(const std::string &text)
 {
     std::wstring wide;
-    if (!text.empty()) {
-        int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    if (!text.empty())
+    {
+        int length =
+            MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), NULL, 0);
         wide.resize(length > 0 ? length : 0);
         if (length > 0)
             MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                 length);
     }
     std::string json = "\"";
-    for (wchar_t unit : wide) {
-        if (unit == L'"' || unit == L'\\') {
+    for (wchar_t unit : wide)
+    {
+        if (unit == L'"' || unit == L'\\')
+        {
             json += '\\';
             json += static_cast<char>(unit);
-        } else if (unit >= 0x20 && unit < 0x7f) {
+        }
+        else if (unit >= 0x20 && unit < 0x7f)
+        {
             json += static_cast<char>(unit);
-        } else {
+        }
+        else
+        {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(unit));
             json += escaped;
@@ -52,7 +63,8 @@ std::string JsonString(const std::string &text)
 
 bool Healthy(const std::vector<CheckResult> &results)
 {
-    for (const CheckResult &result : results) {
+    for (const CheckResult &result : results)
+    {
         if (result.status != CheckStatus::Ok)
             return false;
     }
@@ -62,7 +74,8 @@ bool Healthy(const std::vector<CheckResult> &results)
 std::string TextReport(const std::vector<CheckResult> &results, bool quiet)
 {
     std::string text;
-    for (const CheckResult &result : results) {
+    for (const CheckResult &result : results)
+    {
         bool ok = result.status == CheckStatus::Ok;
         if (ok && quiet)
             continue;
@@ -82,7 +95,8 @@ std::string JsonReport(const std::vector<CheckResult> &results, const std::strin
     json += ",\"remedy\":" + (healthy ? std::string("null") : JsonString(remedy));
     json += ",\"checks\":[";
     bool first = true;
-    for (const CheckResult &result : results) {
+    for (const CheckResult &result : results)
+    {
         bool ok = result.status == CheckStatus::Ok;
         if (ok && quiet)
             continue;
@@ -90,8 +104,8 @@ std::string JsonReport(const std::vector<CheckResult> &results, const std::strin
         first = false;
         json += "{\"name\":" + JsonString(result.name) +
                 ",\"status\":" + JsonString(StatusName(result.status)) +
-                ",\"message\":" + JsonString(result.message) + ",\"remedy\":" +
-                (ok ? std::string("null") : JsonString(result.remedy)) + "}";
+                ",\"message\":" + JsonString(result.message) +
+                ",\"remedy\":" + (ok ? std::string("null") : JsonString(result.remedy)) + "}";
     }
     return json + "]}\n";
 }

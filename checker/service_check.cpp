@@ -13,15 +13,24 @@ const char kQueryRemedy[] = "run the check as a user who may query services";
 
 const char *StateName(DWORD state)
 {
-    switch (state) {
-    case SERVICE_STOPPED: return "stopped";
-    case SERVICE_START_PENDING: return "starting";
-    case SERVICE_STOP_PENDING: return "stopping";
-    case SERVICE_RUNNING: return "running";
-    case SERVICE_CONTINUE_PENDING: return "continuing";
-    case SERVICE_PAUSE_PENDING: return "pausing";
-    case SERVICE_PAUSED: return "paused";
-    default: return "in an unknown state";
+    switch (state)
+    {
+    case SERVICE_STOPPED:
+        return "stopped";
+    case SERVICE_START_PENDING:
+        return "starting";
+    case SERVICE_STOP_PENDING:
+        return "stopping";
+    case SERVICE_RUNNING:
+        return "running";
+    case SERVICE_CONTINUE_PENDING:
+        return "continuing";
+    case SERVICE_PAUSE_PENDING:
+        return "pausing";
+    case SERVICE_PAUSED:
+        return "paused";
+    default:
+        return "in an unknown state";
     }
 }
 
@@ -40,7 +49,7 @@ bool MarkedForDeletion()
 bool IsLocalSystem(const char *account)
 {
     // An entry created without an account runs as LocalSystem.
-    return account == nullptr || account[0] == '\0' || lstrcmpiA(account, "LocalSystem") == 0 ||
+    return account == NULL || account[0] == '\0' || lstrcmpiA(account, "LocalSystem") == 0 ||
            lstrcmpiA(account, ".\\LocalSystem") == 0 ||
            lstrcmpiA(account, "NT AUTHORITY\\SYSTEM") == 0;
 }
@@ -48,7 +57,7 @@ bool IsLocalSystem(const char *account)
 // False when the service cannot start at all.
 bool CheckImagePath(const char *imagePath, const Installation &installation, Findings *findings)
 {
-    std::string command = imagePath != nullptr ? imagePath : "";
+    std::string command = imagePath != NULL ? imagePath : "";
     std::string program = ProgramOfCommandLine(command);
     // Unquoted, a path with blanks makes the SCM try its prefixes
     // ("C:\Program.exe", ...) as the program to run as LocalSystem; without
@@ -56,10 +65,13 @@ bool CheckImagePath(const char *imagePath, const Installation &installation, Fin
     bool quoted = command.find_first_not_of(" \t") != std::string::npos && command[0] == '"';
     if (!quoted && program.find_first_of(" \t") != std::string::npos)
         findings->Add("its image path " + command + " is not quoted");
-    if (!installation.server.path.empty() && !SamePath(program, installation.server.path)) {
+    if (!installation.server.path.empty() && !SamePath(program, installation.server.path))
+    {
         findings->Add("it runs " + program + ", not " + installation.server.path +
                       " that LocalServer32 names");
-    } else if (!FileExists({program, false})) {
+    }
+    else if (!FileExists({program, false}))
+    {
         findings->Add("its program " + program + " does not exist");
         return false;
     }
@@ -75,14 +87,14 @@ std::string StartTypeName(DWORD startType)
 
 DWORD RunningServiceProcess()
 {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ServiceHandle service(manager.Get() == nullptr
-                              ? nullptr
-                              : OpenServiceA(manager.Get(), KESTOR_CHECK_SERVICE_NAME,
-                                             SERVICE_QUERY_STATUS));
+    ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+    ServiceHandle service(
+        manager.Get() == NULL
+            ? NULL
+            : OpenServiceA(manager.Get(), KESTOR_CHECK_SERVICE_NAME, SERVICE_QUERY_STATUS));
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (service.Get() == nullptr ||
+    if (service.Get() == NULL ||
         !QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
                               reinterpret_cast<BYTE *>(&status), sizeof status, &needed) ||
         status.dwCurrentState != SERVICE_RUNNING)
@@ -97,15 +109,16 @@ CheckResult CheckService(Installation *installation)
     if (!installation->serviceMode)
         return Passed(kService, "not used in local-server mode");
 
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (manager.Get() == nullptr)
+    ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+    if (manager.Get() == NULL)
         return NotChecked(kService, "the service manager", GetLastError(), kQueryRemedy);
     ServiceHandle service(OpenServiceA(manager.Get(), KESTOR_CHECK_SERVICE_NAME,
                                        SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
-    if (service.Get() == nullptr) {
+    if (service.Get() == NULL)
+    {
         DWORD error = GetLastError();
-        installation->serviceUnusable |= error == ERROR_SERVICE_DOES_NOT_EXIST ||
-                                         error == ERROR_SERVICE_MARKED_FOR_DELETE;
+        installation->serviceUnusable |=
+            error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
             return Failed(kService, "the service " KESTOR_CHECK_SERVICE_NAME
                                     " does not exist: COM cannot start the broker");
@@ -116,11 +129,12 @@ CheckResult CheckService(Installation *installation)
     }
 
     DWORD needed = 0;
-    QueryServiceConfigA(service.Get(), nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed > sizeof(QUERY_SERVICE_CONFIGA) ? needed
-                                                                      : sizeof(QUERY_SERVICE_CONFIGA));
+    QueryServiceConfigA(service.Get(), NULL, 0, &needed);
+    std::vector<BYTE> buffer(
+        needed > sizeof(QUERY_SERVICE_CONFIGA) ? needed : sizeof(QUERY_SERVICE_CONFIGA));
     auto *config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
-    if (!QueryServiceConfigA(service.Get(), config, static_cast<DWORD>(buffer.size()), &needed)) {
+    if (!QueryServiceConfigA(service.Get(), config, static_cast<DWORD>(buffer.size()), &needed))
+    {
         DWORD error = GetLastError();
         installation->serviceUnusable |= error == ERROR_SERVICE_MARKED_FOR_DELETE;
         if (error == ERROR_SERVICE_MARKED_FOR_DELETE)
@@ -139,17 +153,21 @@ CheckResult CheckService(Installation *installation)
     // others the call shows what a client gets.
     Findings findings;
     bool startable = true;
-    if (MarkedForDeletion()) {
+    if (MarkedForDeletion())
+    {
         findings.Add("it is marked for deletion: COM cannot start it");
         startable = false;
     }
     if ((config->dwServiceType & ~SERVICE_INTERACTIVE_PROCESS) != SERVICE_WIN32_OWN_PROCESS)
         findings.Add("it is not a service of its own process");
-    if (config->dwStartType == SERVICE_DISABLED) {
+    if (config->dwStartType == SERVICE_DISABLED)
+    {
         findings.Add("it is disabled: COM cannot start it");
         startable = false;
-    } else if (config->dwStartType != SERVICE_AUTO_START &&
-               config->dwStartType != SERVICE_DEMAND_START) {
+    }
+    else if (config->dwStartType != SERVICE_AUTO_START &&
+             config->dwStartType != SERVICE_DEMAND_START)
+    {
         findings.Add("its start type " + std::to_string(config->dwStartType) +
                      " is not one a program can have");
         startable = false;

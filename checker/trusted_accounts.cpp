@@ -27,7 +27,7 @@ std::wstring AdministratorsName()
     SID_NAME_USE use;
     wchar_t wide[256];
     if (!ConvertStringSidToSidA(kAdministrators, sid.Place()) ||
-        !LookupAccountSidA(nullptr, sid.Get(), name, &nameSize, domain, &domainSize, &use) ||
+        !LookupAccountSidA(NULL, sid.Get(), name, &nameSize, domain, &domainSize, &use) ||
         MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 256) == 0)
         return std::wstring();
     return wide;
@@ -42,12 +42,12 @@ void AddGroupMembers(std::vector<std::string> *sids)
     const GetMembers getMembers = SystemFunction<GetMembers>(netapi, "NetLocalGroupGetMembers");
     const FreeBuffer freeBuffer = SystemFunction<FreeBuffer>(netapi, "NetApiBufferFree");
     const std::wstring group = AdministratorsName();
-    if (getMembers == nullptr || freeBuffer == nullptr || group.empty())
+    if (getMembers == NULL || freeBuffer == NULL || group.empty())
         return;
-    BYTE *buffer = nullptr;
+    BYTE *buffer = NULL;
     DWORD read = 0, total = 0;
-    NET_API_STATUS status = getMembers(nullptr, group.c_str(), 0, &buffer, MAX_PREFERRED_LENGTH,
-                                       &read, &total, nullptr);
+    NET_API_STATUS status =
+        getMembers(NULL, group.c_str(), 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, NULL);
     const std::unique_ptr<BYTE, FreeBuffer> owned(buffer, freeBuffer);
     if (status != NERR_Success)
         return;
@@ -59,7 +59,7 @@ void AddGroupMembers(std::vector<std::string> *sids)
 std::vector<BYTE> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind)
 {
     DWORD size = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
+    GetTokenInformation(token, kind, NULL, 0, &size);
     std::vector<BYTE> information(size);
     if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size))
         information.clear();
@@ -77,8 +77,10 @@ void AddAdministratorRunningTheCheck(std::vector<std::string> *sids)
     if (groups.empty() || user.empty())
         return;
     const auto *list = reinterpret_cast<const TOKEN_GROUPS *>(groups.data());
-    for (DWORD index = 0; index < list->GroupCount; ++index) {
-        if (SidText(list->Groups[index].Sid) == kAdministrators) {
+    for (DWORD index = 0; index < list->GroupCount; ++index)
+    {
+        if (SidText(list->Groups[index].Sid) == kAdministrators)
+        {
             sids->push_back(SidText(reinterpret_cast<const TOKEN_USER *>(user.data())->User.Sid));
             return;
         }
@@ -96,7 +98,8 @@ TrustedAccounts::TrustedAccounts() : m_sids(std::begin(kWellKnown), std::end(kWe
 bool TrustedAccounts::operator()(PSID sid) const
 {
     const std::string text = SidText(sid);
-    for (const std::string &trusted : m_sids) {
+    for (const std::string &trusted : m_sids)
+    {
         if (!text.empty() && lstrcmpiA(text.c_str(), trusted.c_str()) == 0)
             return true;
     }

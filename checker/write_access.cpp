@@ -23,8 +23,10 @@ DWORD FileRights(DWORD mask)
 
 void Add(std::vector<UntrustedAccess> *found, const std::string &sid, bool owner, DWORD rights)
 {
-    for (UntrustedAccess &access : *found) {
-        if (access.sid == sid) {
+    for (UntrustedAccess &access : *found)
+    {
+        if (access.sid == sid)
+        {
             access.owner = access.owner || owner;
             access.rights |= rights;
             return;
@@ -45,16 +47,17 @@ std::vector<UntrustedAccess> UntrustedChanges(PSECURITY_DESCRIPTOR descriptor, A
     const DWORD counted = role == AccessRole::Installed ? kChangeRights : kReplaceRights;
     std::vector<UntrustedAccess> found;
 
-    PSID owner = nullptr;
+    PSID owner = NULL;
     BOOL defaulted = FALSE;
-    if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
+    if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != NULL &&
         !trusted(owner))
         Add(&found, SidText(owner), true, 0);
 
-    PACL dacl = nullptr;
+    PACL dacl = NULL;
     BOOL present = FALSE;
     if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present ||
-        dacl == nullptr) {
+        dacl == NULL)
+    {
         Add(&found, kEveryone, false, counted);
         return found;
     }
@@ -64,25 +67,30 @@ std::vector<UntrustedAccess> UntrustedChanges(PSECURITY_DESCRIPTOR descriptor, A
     std::vector<std::pair<std::string, DWORD>> denied;
     auto deniedTo = [&denied](const std::string &sid) {
         DWORD rights = 0;
-        for (const auto &entry : denied) {
+        for (const auto &entry : denied)
+        {
             if (entry.first == sid || entry.first == kEveryone)
                 rights |= entry.second;
         }
         return rights;
     };
-    for (DWORD index = 0; index < dacl->AceCount; ++index) {
-        ACE_HEADER *header = nullptr;
+    for (DWORD index = 0; index < dacl->AceCount; ++index)
+    {
+        ACE_HEADER *header = NULL;
         if (!GetAce(dacl, index, reinterpret_cast<void **>(&header)) ||
             (header->AceFlags & INHERIT_ONLY_ACE) != 0)
             continue;
-        switch (header->AceType) {
-        case ACCESS_DENIED_ACE_TYPE: {
+        switch (header->AceType)
+        {
+        case ACCESS_DENIED_ACE_TYPE:
+        {
             auto *ace = reinterpret_cast<ACCESS_DENIED_ACE *>(header);
             denied.emplace_back(SidText(&ace->SidStart), FileRights(ace->Mask));
             break;
         }
         case ACCESS_ALLOWED_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+        {
             // A callback entry's condition may hold: it counts as granted.
             auto *ace = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header);
             const std::string sid = SidText(&ace->SidStart);
@@ -93,11 +101,12 @@ std::vector<UntrustedAccess> UntrustedChanges(PSECURITY_DESCRIPTOR descriptor, A
         }
         case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
         case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE: {
+        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+        {
             // Not written for files; whom they name is not read here. The
             // mask is where it is in every allowing entry.
-            DWORD rights = FileRights(reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->Mask) &
-                           counted;
+            DWORD rights =
+                FileRights(reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->Mask) & counted;
             if (rights != 0)
                 Add(&found, std::string(), false, rights);
             break;
@@ -113,7 +122,7 @@ std::vector<UntrustedAccess> UntrustedChanges(PSECURITY_DESCRIPTOR descriptor, A
 std::string SidText(PSID sid)
 {
     LocalMemory text;
-    if (sid == nullptr || !ConvertSidToStringSidA(sid, reinterpret_cast<char **>(text.Place())))
+    if (sid == NULL || !ConvertSidToStringSidA(sid, reinterpret_cast<char **>(text.Place())))
         return std::string();
     return static_cast<const char *>(text.Get());
 }
@@ -134,7 +143,8 @@ std::string ChangeRightsText(DWORD mask)
     if ((mask & kChangeRights) == kChangeRights)
         return "full control";
     std::string text;
-    for (const auto &entry : kNames) {
+    for (const auto &entry : kNames)
+    {
         if ((mask & entry.rights) != 0)
             text += (text.empty() ? "" : ", ") + std::string(entry.name);
     }

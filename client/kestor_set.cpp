@@ -19,7 +19,7 @@ namespace {
 class ComApartment
 {
 public:
-    ComApartment() : m_result(CoInitialize(nullptr)) {}
+    ComApartment() : m_result(CoInitialize(NULL)) {}
     ~ComApartment()
     {
         if (SUCCEEDED(m_result))
@@ -42,18 +42,18 @@ HRESULT StoreSetting(const SetRequest &request)
     OwnedBstr keyPath(TextToBstr(request.keyPath));
     OwnedBstr valueName(TextToBstr(request.valueName));
     OwnedBstr valueData(TextToBstr(request.valueData));
-    if (keyPath.Get() == nullptr || valueName.Get() == nullptr || valueData.Get() == nullptr)
+    if (keyPath.Get() == NULL || valueName.Get() == NULL || valueData.Get() == NULL)
         return E_OUTOFMEMORY;
 
     // The interface must be released before the apartment goes; the
     // declaration order sees to it.
     InterfaceReference<IKestor> kestor;
-    HRESULT hr = CoCreateInstance(CLSID_KestorObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IKestor,
+    HRESULT hr = CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
                                   reinterpret_cast<void **>(kestor.Place()));
     if (FAILED(hr))
         return hr;
-    return kestor->SetSettingValue(static_cast<SettingValueType>(request.valueType),
-                                   keyPath.Get(), valueName.Get(), valueData.Get());
+    return kestor->SetSettingValue(static_cast<SettingValueType>(request.valueType), keyPath.Get(),
+                                   valueName.Get(), valueData.Get());
 }
 
 }  // namespace
@@ -69,7 +69,8 @@ int wmain(int argc, wchar_t **argv)
 
     SetRequest request;
     std::string error;
-    switch (ParseArguments(argc, argv, &request, &error)) {
+    switch (ParseArguments(argc, argv, &request, &error))
+    {
     case ParseOutcome::Help:
         std::fputs(kKestorSetUsage, stdout);
         return 0;
@@ -81,9 +82,12 @@ int wmain(int argc, wchar_t **argv)
     }
 
     HRESULT hr;
-    try {
+    try
+    {
         hr = StoreSetting(request);
-    } catch (...) {
+    }
+    catch (...)
+    {
         hr = E_OUTOFMEMORY;
     }
     std::string line = DescribeResult(hr) + "\n";

@@ -33,28 +33,33 @@ namespace {
 bool ParseAsciiValueType(const char *digits, LONG *valueType)
 {
     bool negative = false;
-    if (*digits == '-' || *digits == '+') {
+    if (*digits == '-' || *digits == '+')
+    {
         negative = *digits == '-';
         ++digits;
     }
     int base = 10;
-    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+    {
         base = 16;
         digits += 2;
     }
     // strtoull would take its own sign and blanks; only digits may follow.
-    if (*digits == '\0' || std::strchr(" \t+-", *digits) != nullptr)
+    if (*digits == '\0' || std::strchr(" \t+-", *digits) != NULL)
         return false;
     errno = 0;
-    char *end = nullptr;
+    char *end = NULL;
     unsigned long long magnitude = std::strtoull(digits, &end, base);
     if (errno != 0 || *end != '\0')
         return false;
-    if (negative) {
+    if (negative)
+    {
         if (magnitude > 0x80000000ULL)
             return false;
         *valueType = static_cast<LONG>(0 - static_cast<unsigned long>(magnitude));
-    } else {
+    }
+    else
+    {
         // 0x80000000..0xFFFFFFFF are the negative values written as bits.
         if (magnitude > 0xFFFFFFFFULL)
             return false;
@@ -66,33 +71,41 @@ bool ParseAsciiValueType(const char *digits, LONG *valueType)
 // False for U+FFFD and for a surrogate without its partner.
 bool IsUnicodeText(const std::wstring &text)
 {
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < text.size(); ++i)
+    {
         wchar_t unit = text[i];
         if (unit == 0xFFFD)
             return false;
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (unit >= 0xD800 && unit <= 0xDBFF)
+        {
             if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
                 return false;
             ++i;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        }
+        else if (unit >= 0xDC00 && unit <= 0xDFFF)
+        {
             return false;
         }
     }
     return true;
 }
 
-bool Equal(const wchar_t *text, const wchar_t *literal) { return std::wcscmp(text, literal) == 0; }
+bool Equal(const wchar_t *text, const wchar_t *literal)
+{
+    return std::wcscmp(text, literal) == 0;
+}
 
 }  // namespace
 
 bool ParseValueType(const wchar_t *text, LONG *valueType)
 {
-    if (text == nullptr || valueType == nullptr)
+    if (text == NULL || valueType == NULL)
         return false;
     // Only ASCII: a code page would read full-width and other digits as
     // plain ones.
     std::string ascii;
-    for (const wchar_t *unit = text; *unit != L'\0'; ++unit) {
+    for (const wchar_t *unit = text; *unit != L'\0'; ++unit)
+    {
         if (*unit > 0x7F)
             return false;
         ascii += static_cast<char>(*unit);
@@ -105,34 +118,43 @@ ParseOutcome ParseArguments(int argc, const wchar_t *const *argv, SetRequest *re
 {
     *request = SetRequest();
     error->clear();
-    const wchar_t *positional[2] = {nullptr, nullptr};
+    const wchar_t *positional[2] = {NULL, NULL};
     int positionalCount = 0;
     bool optionsEnded = false;
 
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i)
+    {
         const wchar_t *arg = argv[i];
         bool isOption = !optionsEnded && arg[0] == L'-' && arg[1] != L'\0';
         if (!isOption && !optionsEnded && Equal(arg, L"/?"))
             return ParseOutcome::Help;
-        if (isOption) {
-            if (Equal(arg, L"--")) {
+        if (isOption)
+        {
+            if (Equal(arg, L"--"))
+            {
                 optionsEnded = true;
                 continue;
             }
             if (Equal(arg, L"--help") || Equal(arg, L"-h"))
                 return ParseOutcome::Help;
-            if (Equal(arg, L"--type") || Equal(arg, L"--key")) {
-                if (i + 1 >= argc) {
+            if (Equal(arg, L"--type") || Equal(arg, L"--key"))
+            {
+                if (i + 1 >= argc)
+                {
                     *error = "missing argument after " + DisplayText(arg);
                     return ParseOutcome::UsageError;
                 }
                 const wchar_t *operand = argv[++i];
-                if (arg[2] == L't') {
-                    if (!ParseValueType(operand, &request->valueType)) {
+                if (arg[2] == L't')
+                {
+                    if (!ParseValueType(operand, &request->valueType))
+                    {
                         *error = "not a 32-bit number: " + DisplayText(operand);
                         return ParseOutcome::UsageError;
                     }
-                } else {
+                }
+                else
+                {
                     request->keyPath = operand;
                 }
                 continue;
@@ -140,14 +162,16 @@ ParseOutcome ParseArguments(int argc, const wchar_t *const *argv, SetRequest *re
             *error = "unknown option " + DisplayText(arg);
             return ParseOutcome::UsageError;
         }
-        if (positionalCount == 2) {
+        if (positionalCount == 2)
+        {
             *error = "unexpected argument " + DisplayText(arg);
             return ParseOutcome::UsageError;
         }
         positional[positionalCount++] = arg;
     }
 
-    if (positionalCount < 2) {
+    if (positionalCount < 2)
+    {
         *error = positionalCount == 0 ? "missing NAME and VALUE" : "missing VALUE";
         return ParseOutcome::UsageError;
     }
@@ -160,11 +184,12 @@ ParseOutcome ParseArguments(int argc, const wchar_t *const *argv, SetRequest *re
     {
         const char *what;
         const std::wstring &text;
-    } texts[] = {{"NAME", request->valueName},
-                 {"VALUE", request->valueData},
-                 {"PATH", request->keyPath}};
-    for (const auto &text : texts) {
-        if (!IsUnicodeText(text.text)) {
+    } texts[] = {
+        {"NAME", request->valueName}, {"VALUE", request->valueData}, {"PATH", request->keyPath}};
+    for (const auto &text : texts)
+    {
+        if (!IsUnicodeText(text.text))
+        {
             *error = std::string(text.what) +
                      " is not Unicode text (it holds U+FFFD or half a surrogate pair); "
                      "nothing was stored";
@@ -180,7 +205,8 @@ namespace {
 // for systems whose message tables lack them.
 const char *KnownComFailure(HRESULT hr)
 {
-    switch (hr) {
+    switch (hr)
+    {
     case REGDB_E_CLASSNOTREG:
         return "Class not registered (is the broker installed?)";
     case CO_E_SERVER_EXEC_FAILURE:
@@ -194,7 +220,7 @@ const char *KnownComFailure(HRESULT hr)
     case E_OUTOFMEMORY:
         return "Out of memory";
     default:
-        return nullptr;
+        return NULL;
     }
 }
 
@@ -211,11 +237,10 @@ std::string DescribeResult(HRESULT hr)
     const DWORD flags =
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
     char text[512];
-    DWORD length = FormatMessageA(flags, nullptr, static_cast<DWORD>(hr), 0, text,
-                                  sizeof(text), nullptr);
+    DWORD length = FormatMessageA(flags, NULL, static_cast<DWORD>(hr), 0, text, sizeof(text), NULL);
     // Some systems know a Win32 failure only by its plain error number.
     if (length == 0 && HRESULT_FACILITY(hr) == FACILITY_WIN32)
-        length = FormatMessageA(flags, nullptr, HRESULT_CODE(hr), 0, text, sizeof(text), nullptr);
+        length = FormatMessageA(flags, NULL, HRESULT_CODE(hr), 0, text, sizeof(text), NULL);
     while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\r' ||
                           text[length - 1] == '\n' || text[length - 1] == '\t'))
         --length;
@@ -229,7 +254,7 @@ std::string DescribeResult(HRESULT hr)
 BSTR TextToBstr(const std::wstring &text)
 {
     if (text.size() > 0x3FFFFFFF)
-        return nullptr;
+        return NULL;
     return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
@@ -238,11 +263,10 @@ std::string DisplayText(const std::wstring &text)
     if (text.empty() || text.size() > 0x3FFFFFFF)
         return std::string();
     int wideLength = static_cast<int>(text.size());
-    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, nullptr, 0, nullptr,
-                                     nullptr);
+    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, NULL, 0, NULL, NULL);
     if (length <= 0)
         return std::string();
     std::string narrow(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, &narrow[0], length, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.data(), wideLength, &narrow[0], length, NULL, NULL);
     return narrow;
 }

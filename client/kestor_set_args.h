@@ -15,7 +15,7 @@
 // the broker takes UTF-16, so no code page stands in between.
 struct SetRequest
 {
-    LONG valueType = 1;                   // SettingValueString
+    LONG valueType = 1;  // SettingValueString
     std::wstring keyPath = L"GPI\\Settings";
     std::wstring valueName;
     std::wstring valueData;

@@ -13,6 +13,10 @@
 
 #include <string.h>
 
+/* The tables below are laid out byte by byte beside the offsets they
+   describe; the formatter would pack them into anonymous rows. */
+/* clang-format off */
+
 #if defined(__x86_64__) || defined(_M_X64)
 #define KESTOR_SLOT 0x08
 #elif defined(__i386__) || defined(_M_IX86)
@@ -178,3 +182,5 @@ int __stdcall KestorIidLookup(const IID *iid, int *index)
     *index = 0;
     return 1;
 }
+
+/* clang-format on */

@@ -29,8 +29,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 
 HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID *object)
 {
-    return NdrDllGetClassObject(clsid, iid, object, ProxyFileList, FactoryClsid(),
-                                &ProxyFactory);
+    return NdrDllGetClassObject(clsid, iid, object, ProxyFileList, FactoryClsid(), &ProxyFactory);
 }
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow(void)

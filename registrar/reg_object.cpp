@@ -44,8 +44,7 @@ private:
 }  // namespace
 
 CRegObject::CRegObject()
-{
-}
+{}
 
 CRegObject::~CRegObject()
 {

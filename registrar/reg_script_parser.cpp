@@ -11,8 +11,10 @@
 #include "base/registry_key.h"
 
 const char *const ProtectedKeyNames[] = {
-    "AppID",     "CLSID",    "Component Categories", "FileType", "Interface", "Hardware",
-    "Mime",      "SAM",      "SECURITY",             "SYSTEM",   "Software",  "TypeLib",
+    "AppID",    "CLSID",     "Component Categories",
+    "FileType", "Interface", "Hardware",
+    "Mime",     "SAM",       "SECURITY",
+    "SYSTEM",   "Software",  "TypeLib",
 };
 const int ProtectedKeyNameCount = sizeof ProtectedKeyNames / sizeof ProtectedKeyNames[0];
 
@@ -142,7 +144,7 @@ DWORD BuildMultiString(LPCSTR text, char *list)
     list[out++] = '\0';
 
     DWORD count = 0;
-    for (const char *s = list;; )
+    for (const char *s = list;;)
     {
         const size_t length = std::strlen(s);
         count += static_cast<DWORD>(length + 1);
@@ -157,8 +159,7 @@ DWORD BuildMultiString(LPCSTR text, char *list)
 
 CRegScriptParser::CRegScriptParser(const CRegObject &owner)
     : m_owner(owner), m_position(NULL), m_cleaningUp(false)
-{
-}
+{}
 
 HKEY CRegScriptParser::FindRootKey(LPCSTR name)
 {
@@ -399,8 +400,8 @@ HRESULT CRegScriptParser::ApplyKeyBlockAt(LPSTR token, HKEY parent, BOOL registe
         std::memcpy(keyName, token, nameLength + 1);
 
         current.Close();
-        const LONG openResult = skipping ? ERROR_FILE_NOT_FOUND
-                                         : current.Open(parent, keyName, KEY_READ);
+        const LONG openResult =
+            skipping ? ERROR_FILE_NOT_FOUND : current.Open(parent, keyName, KEY_READ);
 
         hr = ReadToken(m_position, token);
         if (SUCCEEDED(hr))
@@ -415,8 +416,8 @@ HRESULT CRegScriptParser::ApplyKeyBlockAt(LPSTR token, HKEY parent, BOOL registe
             // Also a skipping block's failure ends this one: the read
             // position is then somewhere inside that block, and reading on
             // from there would take its entries for this block's.
-            hr = ApplyKeyBlockAt(token, current, FALSE,
-                                 skipping || openResult != ERROR_SUCCESS, depth + 1);
+            hr = ApplyKeyBlockAt(token, current, FALSE, skipping || openResult != ERROR_SUCCESS,
+                                 depth + 1);
             if (FAILED(hr))
             {
                 // Taking back a failed registration stops where the

@@ -27,8 +27,7 @@ LPWSTR CopyWide(LPCWSTR text)
 }  // namespace
 
 CReplacementTable::CReplacementTable() : m_names(NULL), m_values(NULL), m_count(0)
-{
-}
+{}
 
 CReplacementTable::~CReplacementTable()
 {

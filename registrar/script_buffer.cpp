@@ -13,8 +13,7 @@ const int kLargestDoublableCapacity = 0x3FFFFFFF;
 }  // namespace
 
 CScriptBuffer::CScriptBuffer() : m_length(0), m_capacity(0), m_data(NULL)
-{
-}
+{}
 
 CScriptBuffer::~CScriptBuffer()
 {

@@ -66,7 +66,7 @@ HRESULT ReadToken(LPCSTR &position, LPSTR token)
             {
                 LPCSTR next = CharNextA(position);
                 if (*next != '\'')
-                    break;  // the closing quote
+                    break;        // the closing quote
                 position = next;  // the first of a doubled pair stands for nothing
             }
             if (!CopyCharacter(position, token, length))

@@ -48,8 +48,8 @@ HRESULT LoadFromModuleOrBeside(Char *path, Char *extension, Load load)
 
 HRESULT LoadFromNarrowPath(const char *path, WCHAR *widePath, ITypeLib **library)
 {
-    if (MultiByteToWideChar(CP_THREAD_ACP, 0, path, -1, widePath,
-                            static_cast<int>(kPathBuffer)) == 0)
+    if (MultiByteToWideChar(CP_THREAD_ACP, 0, path, -1, widePath, static_cast<int>(kPathBuffer)) ==
+        0)
         return E_OUTOFMEMORY;
     return LoadTypeLib(widePath, library);
 }
@@ -63,8 +63,7 @@ HRESULT LoadByWidePath(HINSTANCE module, LPCOLESTR index, WCHAR *widePath, IType
     if (FAILED(hr))
         return hr;
     size_t length = std::wcslen(widePath);
-    WCHAR *extension =
-        FindExtension(widePath, widePath + length, [](WCHAR *p) { return p + 1; });
+    WCHAR *extension = FindExtension(widePath, widePath + length, [](WCHAR *p) { return p + 1; });
 
     if (index != NULL)
     {
@@ -94,8 +93,7 @@ HRESULT HandOver(const WCHAR *widePath, ITypeLib *loaded, HRESULT loadResult, BS
 
 }  // namespace
 
-HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
-                              ITypeLib **library)
+HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path, ITypeLib **library)
 {
     if (path != NULL)
         *path = NULL;
@@ -118,8 +116,8 @@ HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
         return FAILED(hr) ? hr : HandOver(widePath, loaded, hr, path, library);
     }
 
-    char *extension = FindExtension(modulePath, modulePath + length,
-                                    [](char *p) { return CharNextA(p); });
+    char *extension =
+        FindExtension(modulePath, modulePath + length, [](char *p) { return CharNextA(p); });
 
     if (index != NULL)
     {

@@ -11,8 +11,7 @@
 // to the module path, or null). Both outs are cleared first; a null out is
 // E_POINTER. On success *path holds the path that loaded (free it with
 // SysFreeString) and *library one reference.
-HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path,
-                              ITypeLib **library);
+HRESULT LoadModuleTypeLibrary(HINSTANCE module, LPCOLESTR index, BSTR *path, ITypeLib **library);
 
 // Registers the library under HKEY_CLASSES_ROOT\TypeLib with the directory
 // of its own help file as help directory.

@@ -65,7 +65,7 @@ LONG DecideServiceMode(CRegistryKey &appIdKey, CRegistryKey &serverKey, BOOL *is
 
     char localService[MAX_PATH];
     DWORD byteCount = sizeof localService;
-    *isService = serverKey.QueryStringValue(localService, "LocalService", &byteCount) ==
-                 ERROR_SUCCESS;
+    *isService =
+        serverKey.QueryStringValue(localService, "LocalService", &byteCount) == ERROR_SUCCESS;
     return ERROR_SUCCESS;
 }

@@ -5,8 +5,8 @@
 namespace {
 
 const char kApplicationLog[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
-const DWORD kTypesReported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
-                             EVENTLOG_INFORMATION_TYPE;
+const DWORD kTypesReported =
+    EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 
 }  // namespace
 

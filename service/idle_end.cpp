@@ -4,8 +4,7 @@
 
 CIdleEnd::CIdleEnd(CComModule &module, DWORD idleMs, DWORD graceMs)
     : m_module(module), m_idleMs(idleMs), m_graceMs(graceMs), m_phase(PHASE_OFF), m_timer(0)
-{
-}
+{}
 
 CIdleEnd::~CIdleEnd()
 {

@@ -214,10 +214,9 @@ DWORD CServiceModule::InstallService()
     if (WaitForDeletedEntry(m_serviceName, ENTRY_GONE) != ERROR_SUCCESS)
         return TellServiceFailure(kStillHeld, ERROR_SERVICE_MARKED_FOR_DELETE);
 
-    ServiceHandle created(CreateServiceA(manager, m_serviceName, m_serviceName,
-                                         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                         SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, quotedPath,
-                                         NULL, NULL, "RPCSS\0", NULL, NULL));
+    ServiceHandle created(CreateServiceA(
+        manager, m_serviceName, m_serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, quotedPath, NULL, NULL, "RPCSS\0", NULL, NULL));
     if (created == NULL)
         return TellServiceFailure("Couldn't create service", GetLastError());
     DescribeService(created);
@@ -230,8 +229,7 @@ void CServiceModule::DescribeService(SC_HANDLE service)
     // read. A text too long for the buffer is one, too.
     BYTE buffer[1024];
     DWORD needed = 0;
-    if (!QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer,
-                              &needed))
+    if (!QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer, &needed))
         return;
     const SERVICE_DESCRIPTIONA *current = reinterpret_cast<SERVICE_DESCRIPTIONA *>(buffer);
     if (current->lpDescription != NULL && current->lpDescription[0] != '\0')

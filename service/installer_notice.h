@@ -12,9 +12,9 @@
 // What decides whether a box can be seen, as read from the process.
 struct NoticeSight
 {
-    bool sessionKnown;   // ProcessIdToSessionId answered
+    bool sessionKnown;  // ProcessIdToSessionId answered
     DWORD sessionId;
-    bool stationKnown;   // the window station's UOI_FLAGS could be read
+    bool stationKnown;  // the window station's UOI_FLAGS could be read
     DWORD stationFlags;
 };
 

@@ -69,15 +69,15 @@ TEST(HandleOwnerTest, NeverClosesThePolicysNone)
     EXPECT_EQ(0, g_none);
 
     // A file that could not be opened, and one that could.
-    FileHandle missing(CreateFileA("Z:\\no such folder\\file", GENERIC_READ, 0, NULL,
-                                   OPEN_EXISTING, 0, NULL));
+    FileHandle missing(
+        CreateFileA("Z:\\no such folder\\file", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));
     EXPECT_FALSE(missing.Valid());
     char self[MAX_PATH];
     ASSERT_NE(0u, GetModuleFileNameA(NULL, self, sizeof self));
     HANDLE raw = INVALID_HANDLE_VALUE;
     {
-        FileHandle file(CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
-                                    NULL));
+        FileHandle file(
+            CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL));
         ASSERT_TRUE(file.Valid());
         raw = file;
     }

@@ -58,9 +58,8 @@ TEST_F(RegistryKeyTest, SecondOpenReplacesOnSuccessAndKeepsOnFailure)
     EXPECT_NE(nullptr, key.Handle());
     // The first handle was closed by the successful second open.
     DWORD subkeys = 0;
-    EXPECT_NE(ERROR_SUCCESS,
-              RegQueryInfoKeyA(first, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL, NULL, NULL,
-                               NULL, NULL));
+    EXPECT_NE(ERROR_SUCCESS, RegQueryInfoKeyA(first, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL,
+                                              NULL, NULL, NULL, NULL));
 }
 
 TEST_F(RegistryKeyTest, QueryAcceptsOnlyTerminatedStrings)

@@ -142,8 +142,8 @@ TEST_F(ModuleTest, ServiceModuleInitialisation)
     EXPECT_STREQ("KestorBrokerTest", module.m_serviceName);
     EXPECT_TRUE(module.m_isService);
     EXPECT_EQ(77u, module.m_loopThreadId);
-    const SERVICE_STATUS initial = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED,
-                                    SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
+    const SERVICE_STATUS initial = {
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
     EXPECT_EQ(0, memcmp(&initial, &module.m_status, sizeof initial));
 
     // A missing string leaves the name empty.
@@ -207,8 +207,8 @@ TEST_F(ClassObjectTest, RegisteredFactoryServesActivationUntilRevoked)
 
     // COM hands out the registered factory, which makes working objects.
     IClassFactory *factory = NULL;
-    ASSERT_SUCCEEDED(CoGetClassObject(CLSID_KestorObj, CLSCTX_LOCAL_SERVER, NULL,
-                                      IID_IClassFactory, reinterpret_cast<void **>(&factory)));
+    ASSERT_SUCCEEDED(CoGetClassObject(CLSID_KestorObj, CLSCTX_LOCAL_SERVER, NULL, IID_IClassFactory,
+                                      reinterpret_cast<void **>(&factory)));
     EXPECT_EQ(static_cast<void *>(g_madeFactories[0]), static_cast<void *>(factory));
     IKestor *object = NULL;
     ASSERT_SUCCEEDED(
@@ -236,8 +236,8 @@ TEST_F(ClassObjectTest, RegistrationStopsAtTheFirstFailingRow)
     map[2].registerCookie = 0;
     m_module.InitComModule(map, NULL, NULL);
 
-    EXPECT_HR(E_OUTOFMEMORY, m_module.RegisterClassObjects(CLSCTX_LOCAL_SERVER,
-                                                           REGCLS_MULTIPLEUSE));
+    EXPECT_HR(E_OUTOFMEMORY,
+              m_module.RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE));
     EXPECT_EQ(1, g_failingCreatorCalls);
     EXPECT_TRUE(g_madeFactories.empty());
     EXPECT_EQ(0u, map[1].registerCookie);

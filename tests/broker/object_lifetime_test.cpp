@@ -237,8 +237,8 @@ TEST_F(LifetimeTest, FactoryAnswersOnlyIUnknownAndIClassFactory)
 TEST_F(LifetimeTest, FactoryCreationTakesNoLockAndRefusesWhatItIsNot)
 {
     void *result = kGarbage;
-    EXPECT_HR(E_NOINTERFACE, CreateClassFactory(reinterpret_cast<void *>(&CreateKestorObj),
-                                                IID_IKestor, &result));
+    EXPECT_HR(E_NOINTERFACE,
+              CreateClassFactory(reinterpret_cast<void *>(&CreateKestorObj), IID_IKestor, &result));
     EXPECT_EQ(nullptr, result);
     EXPECT_HR(E_POINTER, CreateClassFactory(reinterpret_cast<void *>(&CreateKestorObj),
                                             IID_IClassFactory, NULL));
@@ -254,7 +254,8 @@ TEST_F(LifetimeTest, FactoryCreationTakesNoLockAndRefusesWhatItIsNot)
 // The run loop's part of a local server's end, with periods short enough for
 // a test. The module serves a class of the test's own, registered with COM
 // in this thread's apartment as the run loop registers KestorObj.
-const CLSID kIdleTestClass = {0x6a1c9e2b, 0x3f0d, 0x4e58, {0x9b, 0x7a, 0x2c, 0x4d, 0x5e, 0x6f, 0x70, 0x81}};
+const CLSID kIdleTestClass = {
+    0x6a1c9e2b, 0x3f0d, 0x4e58, {0x9b, 0x7a, 0x2c, 0x4d, 0x5e, 0x6f, 0x70, 0x81}};
 const DWORD kTestIdleMs = 50;
 const DWORD kTestGraceMs = 100;
 
@@ -270,8 +271,8 @@ protected:
         m_map[0].registerCookie = 0;
         m_savedMap = g_serviceModule.m_objectMap;
         g_serviceModule.m_objectMap = m_map;
-        ASSERT_SUCCEEDED(g_serviceModule.RegisterClassObjects(kClassObjectContext,
-                                                              kClassObjectFlags));
+        ASSERT_SUCCEEDED(
+            g_serviceModule.RegisterClassObjects(kClassObjectContext, kClassObjectFlags));
     }
 
     void TearDown() override
@@ -284,7 +285,12 @@ protected:
         LifetimeTest::TearDown();
     }
 
-    enum Outcome { TIMED_OUT, WITHDREW, QUIT };
+    enum Outcome
+    {
+        TIMED_OUT,
+        WITHDREW,
+        QUIT
+    };
 
     // Runs this thread's loop for up to ms, offering every message to the
     // idle end first, until the loop would end (WM_QUIT) or, when asked,

@@ -20,8 +20,7 @@ class Bstr
 public:
     explicit Bstr(const std::wstring &text)
         : m_value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
+    {}
     ~Bstr() { SysFreeString(m_value); }
     Bstr(const Bstr &) = delete;
     Bstr &operator=(const Bstr &) = delete;
@@ -80,8 +79,8 @@ protected:
         BSTR pathB = path ? SysAllocString(path) : NULL;
         BSTR nameB = name ? SysAllocString(name) : NULL;
         BSTR dataB = data ? SysAllocString(data) : NULL;
-        HRESULT hr = m_object->SetSettingValue(static_cast<SettingValueType>(type), pathB, nameB,
-                                               dataB);
+        HRESULT hr =
+            m_object->SetSettingValue(static_cast<SettingValueType>(type), pathB, nameB, dataB);
         SysFreeString(pathB);
         SysFreeString(nameB);
         SysFreeString(dataB);
@@ -232,9 +231,9 @@ TEST_F(SettingsWriterTest, RegistryFailuresComeBackAsWin32Results)
     // A volatile parent cannot hold the non-volatile settings key, so the open
     // and the create both fail and the create's code is reported.
     HKEY volatileRoot;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root.Handle(), L"Volatile", 0, NULL,
-                                             REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
-                                             &volatileRoot, NULL));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(m_root.Handle(), L"Volatile", 0, NULL, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, NULL, &volatileRoot, NULL));
     {
         ClassesRootOverride inner(volatileRoot);
         EXPECT_HR(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE),
@@ -277,9 +276,9 @@ protected:
     // volatile key, so that the registry never writes it to disk.
     void PrepareKey()
     {
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root.Handle(), L"GPI\\Settings", 0, NULL,
-                                                 REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
-                                                 &m_settings, NULL));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(m_root.Handle(), L"GPI\\Settings", 0, NULL, REG_OPTION_VOLATILE,
+                                  KEY_ALL_ACCESS, NULL, &m_settings, NULL));
     }
     void TearDown() override
     {

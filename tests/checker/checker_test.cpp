@@ -31,7 +31,10 @@ const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
 const char kProxyServerKey[] = "CLSID\\" KESTOR_IID_TEXT "\\InprocServer32";
 const char kTypeLibKey[] = "TypeLib\\" KESTOR_LIBID_TEXT;
 
-std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
 
 std::string Environment(const char *name)
 {
@@ -58,7 +61,8 @@ void StopService()
 {
     OpenedService service(kService, SERVICE_STOP);
     SERVICE_STATUS status;
-    if (service.Get() != nullptr && ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
+    if (service.Get() != nullptr && ControlService(service.Get(), SERVICE_CONTROL_STOP, &status))
+    {
         for (int i = 0; i < 100 && ServiceState(kService) != SERVICE_STOPPED; ++i)
             Sleep(100);
     }
@@ -76,12 +80,15 @@ void ChangeService(DWORD startType, const char *imagePath)
 {
     OpenedService service(kService, SERVICE_CHANGE_CONFIG);
     EXPECT_TRUE(service.Get() != nullptr &&
-                ChangeServiceConfigA(service.Get(), SERVICE_NO_CHANGE, startType,
-                                     SERVICE_NO_CHANGE, imagePath, nullptr, nullptr, nullptr,
-                                     nullptr, nullptr, nullptr));
+                ChangeServiceConfigA(service.Get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                     imagePath, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr));
 }
 
-void SetStartType(DWORD startType) { ChangeService(startType, nullptr); }
+void SetStartType(DWORD startType)
+{
+    ChangeService(startType, nullptr);
+}
 
 void SetValue(HKEY root, const char *key, const char *name, DWORD type, const void *data,
               DWORD size)
@@ -138,8 +145,8 @@ void WriteDacl(const std::string &path, const std::string &sddl)
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PACL dacl = nullptr;
     BOOL present = FALSE, defaulted = FALSE;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr))
         << sddl;
     GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
@@ -164,11 +171,11 @@ protected:
     {
         ASSERT_EQ(0u, ServiceState(kService));
         ASSERT_TRUE(CreateDirectoryA(Folder().c_str(), nullptr)) << Folder();
-        for (const char *file : {"install.cmd", "uninstall.cmd", "kestor-common.cmd",
-                                 "ZovKestor.exe", "ZovKestor.tlb", "KestorPr.dll",
-                                 "kestor-check.exe"})
-            ASSERT_TRUE(CopyFileA((ProgramFolder() + file).c_str(), (Folder() + file).c_str(),
-                                  TRUE))
+        for (const char *file :
+             {"install.cmd", "uninstall.cmd", "kestor-common.cmd", "ZovKestor.exe", "ZovKestor.tlb",
+              "KestorPr.dll", "kestor-check.exe"})
+            ASSERT_TRUE(
+                CopyFileA((ProgramFolder() + file).c_str(), (Folder() + file).c_str(), TRUE))
                 << file;
         ProcessResult install = Script("install.cmd");
         ASSERT_EXIT_CODE(S_OK, install);
@@ -208,7 +215,8 @@ TEST_F(CheckerInstallScript, AHealthyInstallationPassesEveryCheckAndChangesNothi
     EXPECT_EQ("", quiet.run.output);
     SaveJsonReport(Checker(), "install-script-healthy");
 
-    for (const char *usage : {"--verbose", "--json extra"}) {
+    for (const char *usage : {"--verbose", "--json extra"})
+    {
         ProcessResult bad = RunProcess(Quoted(Checker()) + " " + usage);
         EXPECT_EXIT_CODE(2, bad);
         EXPECT_NE(std::string::npos, bad.output.find("usage: kestor-check")) << bad.output;
@@ -348,13 +356,15 @@ TEST_F(CheckerInstallScript, EachBreakageFailsTheCheckThatNamesIt)
     };
 
     bool savedFolders = false;
-    for (const Breakage &breakage : breakages) {
+    for (const Breakage &breakage : breakages)
+    {
         SCOPED_TRACE(breakage.what);
         breakage.breakIt();
         const std::string check = breakage.check;
         CheckerVerdict verdict = RunChecker(Checker());
         EXPECT_TRUE(check.empty() ? CheckerHealthy(verdict) : CheckerNamesFirst(check, verdict));
-        if (check == "folders") {
+        if (check == "folders")
+        {
             // Nothing is started from there, and nothing there is a remedy.
             EXPECT_NE(std::string::npos,
                       verdict.run.output.find("call      cannot check: not tried"))

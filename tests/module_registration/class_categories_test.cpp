@@ -119,9 +119,8 @@ TEST_F(ClassCategoriesTest, NoMapOrNoClassDoesNothing)
 TEST_F(ClassCategoriesTest, ARowWithoutItsIdentifierIsRefused)
 {
     ASSERT_SUCCEEDED(m_com);
-    const CategoryMapEntry broken[] = {{CATEGORY_IMPLEMENTED, &kImplemented},
-                                       {CATEGORY_REQUIRED, NULL},
-                                       {0, NULL}};
+    const CategoryMapEntry broken[] = {
+        {CATEGORY_IMPLEMENTED, &kImplemented}, {CATEGORY_REQUIRED, NULL}, {0, NULL}};
     EXPECT_HR(E_INVALIDARG, UpdateClassCategories(m_class, broken, TRUE));
     EXPECT_SUCCEEDED(UpdateClassCategories(m_class, broken, FALSE));
     EXPECT_FALSE(Exists(m_classKey + "\\Implemented Categories"));

@@ -84,8 +84,7 @@ void DumpKey(HKEY key, const std::string &relative, std::vector<std::string> *li
     {
         char name[256];
         DWORD nameLength = sizeof name;
-        if (RegEnumKeyExA(key, index, name, &nameLength, NULL, NULL, NULL, NULL) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, index, name, &nameLength, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
         subkeys.push_back(name);
     }
@@ -143,14 +142,13 @@ std::string AnsiText(const std::wstring &text)
 {
     int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
     std::vector<char> narrow(length > 0 ? length : 1);
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(),
-                        static_cast<int>(narrow.size()), NULL, NULL);
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), static_cast<int>(narrow.size()),
+                        NULL, NULL);
     return narrow.data();
 }
 
 TestFolder::TestFolder(const std::string &path) : TestFolder(WideText(path))
-{
-}
+{}
 
 TestFolder::TestFolder(const std::wstring &path)
 {
@@ -226,9 +224,9 @@ ModuleStateGuard::ModuleStateGuard()
     : m_instance(g_baseModuleRecord.m_instance),
       m_typeLibraryInstance(g_comModuleRecord.m_typeLibraryInstance),
       m_autoBegin(g_comModuleRecord.m_autoObjectsBegin),
-      m_autoEnd(g_comModuleRecord.m_autoObjectsEnd), m_objectMap(g_testModule.m_objectMap)
-{
-}
+      m_autoEnd(g_comModuleRecord.m_autoObjectsEnd),
+      m_objectMap(g_testModule.m_objectMap)
+{}
 
 ModuleStateGuard::~ModuleStateGuard()
 {
@@ -274,4 +272,3 @@ std::vector<std::string> ExpectedScriptRows(const std::string &programPath)
     std::sort(rows.begin(), rows.end());
     return rows;
 }
-

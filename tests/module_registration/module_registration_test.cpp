@@ -30,17 +30,16 @@ std::string ThisProgramPath()
 void CreateKey(HKEY root, const std::string &path)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                                             NULL, &key, NULL))
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL))
         << path;
     RegCloseKey(key);
 }
 
 void SetString(HKEY root, const std::string &path, const char *name, const char *value)
 {
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetKeyValueA(root, path.c_str(), name, REG_SZ, value,
-                              static_cast<DWORD>(lstrlenA(value) + 1)))
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(root, path.c_str(), name, REG_SZ, value,
+                                             static_cast<DWORD>(lstrlenA(value) + 1)))
         << path;
 }
 
@@ -269,7 +268,7 @@ TEST_F(ClassWalkTest, EveryRowInOrderThenTheCollectedRows)
 {
     EXPECT_SUCCEEDED(g_testModule.RegisterServerObjects(FALSE, NULL));
     EXPECT_SUCCEEDED(g_testModule.UnregisterServerObjects(FALSE, NULL));
-    const std::vector<std::string> expected = {"first+",  "second+", "auto+",
+    const std::vector<std::string> expected = {"first+", "second+", "auto+",
                                                "first-", "second-", "auto-"};
     EXPECT_EQ(expected, g_calls);
 }
@@ -339,8 +338,7 @@ protected:
         : m_folder(std::string("C:\\") + GetParam() + "-" + std::to_string(GetCurrentProcessId()) +
                    "\\bin"),
           m_root("modreg-path")
-    {
-    }
+    {}
     void SetUp() override
     {
         ASSERT_TRUE(m_folder.CopyIn(BuildBinFolder() + "modreg_probe.exe", "modreg_probe.exe"));
@@ -374,8 +372,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, ProgramPathTest,
 // Without blanks in the path the doubled quote shows in the bare values.
 TEST(ProgramPathQuoteTest, QuotesAreDoubledInTheReplacementValues)
 {
-    TestFolder folder("C:\\KestorModReg-Plain-" + std::to_string(GetCurrentProcessId()) +
-                      "\\it's");
+    TestFolder folder("C:\\KestorModReg-Plain-" + std::to_string(GetCurrentProcessId()) + "\\it's");
     ASSERT_TRUE(folder.CopyIn(BuildBinFolder() + "modreg_probe.exe", "modreg_probe.exe"));
     ScratchKey root("modreg-quote");
     std::string program = folder.Path() + "modreg_probe.exe";
@@ -390,8 +387,8 @@ TEST(ProgramPathQuoteTest, QuotesAreDoubledInTheReplacementValues)
 // a registration would write a path to nothing, so it writes nothing.
 TEST(ProgramPathUnspellableTest, RegisteringWritesNothing)
 {
-    const std::wstring path = L"C:\\KestorModReg-\x041A\x0438\x0440-" +
-                              std::to_wstring(GetCurrentProcessId()) + L"\\bin";
+    const std::wstring path =
+        L"C:\\KestorModReg-\x041A\x0438\x0440-" + std::to_wstring(GetCurrentProcessId()) + L"\\bin";
     if (WideText(AnsiText(path)) == path)
         GTEST_SKIP() << "code page " << GetACP() << " spells Cyrillic";
     TestFolder folder(path);

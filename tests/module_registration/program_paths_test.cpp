@@ -23,11 +23,8 @@
 namespace {
 
 const char *const kOurKeys[] = {
-    "AppID\\" KESTOR_APPID_TEXT,
-    "AppID\\ZovKestor.EXE",
-    "ZovKestor.KestorObj.1",
-    "ZovKestor.KestorObj",
-    "CLSID\\" KESTOR_CLSID_TEXT,
+    "AppID\\" KESTOR_APPID_TEXT, "AppID\\ZovKestor.EXE",      "ZovKestor.KestorObj.1",
+    "ZovKestor.KestorObj",       "CLSID\\" KESTOR_CLSID_TEXT,
 };
 
 // The program's own keys in DumpRegistryTree's form, paths from the root.
@@ -125,9 +122,9 @@ TEST_P(ProgramFolderTest, RegServerAndUnregServerFromThisFolder)
     ASSERT_TRUE(FAILED(missing));
     EXPECT_EQ(static_cast<DWORD>(missing), Run("-RegServer"));
     EXPECT_EQ(WithoutContainers(ExpectedScriptRows(m_program)), DumpOurKeys());
-    EXPECT_EQ("\"" + m_program + "\"",
-              ReadStringValue(HKEY_CLASSES_ROOT, "CLSID\\" KESTOR_CLSID_TEXT "\\LocalServer32",
-                              NULL));
+    EXPECT_EQ(
+        "\"" + m_program + "\"",
+        ReadStringValue(HKEY_CLASSES_ROOT, "CLSID\\" KESTOR_CLSID_TEXT "\\LocalServer32", NULL));
 
     // With it, S_OK and the library registered at that path.
     ASSERT_TRUE(m_folder->CopyIn(BuildBinFolder() + "ZovKestor.tlb", "ZovKestor.tlb"));

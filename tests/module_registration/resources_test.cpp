@@ -121,8 +121,8 @@ TEST_P(ProgramResourcesTest, ServiceNameString)
     EXPECT_EQ(9, LoadStringA(m_module, 100, name, sizeof name));
     EXPECT_STREQ("ZovKestor", name);
     // Strings live in blocks of 16; block 7 holds 100, in US English.
-    EXPECT_NE("<missing>", ResourceBytes(m_module, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(7),
-                                         kEnglishUs));
+    EXPECT_NE("<missing>",
+              ResourceBytes(m_module, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(7), kEnglishUs));
 }
 
 TEST_P(ProgramResourcesTest, VersionBlock)
@@ -163,8 +163,8 @@ TEST_P(ProgramResourcesTest, VersionBlock)
 
 TEST_P(ProgramResourcesTest, Manifest)
 {
-    EXPECT_EQ(kManifest, ResourceBytes(m_module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1),
-                                       kEnglishUs));
+    EXPECT_EQ(kManifest,
+              ResourceBytes(m_module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), kEnglishUs));
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramResourcesTest, testing::ValuesIn(ProgramsUnderTest()),

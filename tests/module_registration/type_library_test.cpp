@@ -147,9 +147,9 @@ class ModuleTypeLibraryTest : public testing::Test
 protected:
     ModuleTypeLibraryTest()
         : m_folder("C:\\KestorModRegTlb-" + std::to_string(GetCurrentProcessId()) + "\\lib.v2"),
-          m_root("modreg-tlb"), m_override(m_root.Handle())
-    {
-    }
+          m_root("modreg-tlb"),
+          m_override(m_root.Handle())
+    {}
     void SetUp() override
     {
         ASSERT_SUCCEEDED(m_com.m_hr);
@@ -216,9 +216,9 @@ TEST_F(ModuleTypeLibraryTest, RegistersAndUnregistersWithoutTouchingTheInterface
     AddTypeLibrary();
     // The proxy library's registration of the interface, as it would be.
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                                             (kInterfaceKey + "\\ProxyStubClsid32").c_str(), 0,
-                                             NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CLASSES_ROOT, (kInterfaceKey + "\\ProxyStubClsid32").c_str(), 0,
+                              NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
     RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(KESTOR_IID_TEXT),
                    sizeof KESTOR_IID_TEXT);
     RegCloseKey(key);

@@ -14,7 +14,8 @@ CheckerVerdict RunChecker(const std::string &checker, const std::string &argumen
     CheckerVerdict verdict;
     verdict.run = RunProcess("\"" + checker + "\" " + arguments);
     std::istringstream lines(verdict.run.output);
-    for (std::string line; std::getline(lines, line);) {
+    for (std::string line; std::getline(lines, line);)
+    {
         std::istringstream words(line);
         std::string status, name;
         words >> status >> name;
@@ -32,16 +33,15 @@ testing::AssertionResult CheckerHealthy(const CheckerVerdict &verdict)
                                        << verdict.run.output;
 }
 
-testing::AssertionResult CheckerNamesFirst(const std::string &check,
-                                           const CheckerVerdict &verdict)
+testing::AssertionResult CheckerNamesFirst(const std::string &check, const CheckerVerdict &verdict)
 {
     if (verdict.run.finished && verdict.run.exitCode == 1 && !verdict.failed.empty() &&
         verdict.failed.front() == check &&
         verdict.passed.size() + verdict.failed.size() == kChecks.size())
         return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "expected " << check << " to fail first; exit code "
-                                       << verdict.run.exitCode << ":\n"
-                                       << verdict.run.output;
+    return testing::AssertionFailure()
+           << "expected " << check << " to fail first; exit code " << verdict.run.exitCode << ":\n"
+           << verdict.run.output;
 }
 
 void ExpectCheckersHealthyAndReadOnly(const std::vector<std::string> &checkers)

@@ -24,8 +24,7 @@ CheckerVerdict RunChecker(const std::string &checker, const std::string &argumen
 testing::AssertionResult CheckerHealthy(const CheckerVerdict &verdict);
 
 // Exit code 1, and the first check that fails is the expected one.
-testing::AssertionResult CheckerNamesFirst(const std::string &check,
-                                           const CheckerVerdict &verdict);
+testing::AssertionResult CheckerNamesFirst(const std::string &check, const CheckerVerdict &verdict);
 
 // Every checker finds the installation healthy, and leaves the classes
 // (both views) and the services' registry byte for byte as they were.

@@ -24,8 +24,8 @@ Parsed Parse(std::initializer_list<const wchar_t *> args)
     std::vector<const wchar_t *> argv{L"kestor-set"};
     argv.insert(argv.end(), args);
     Parsed parsed{};
-    parsed.outcome = ParseArguments(static_cast<int>(argv.size()), argv.data(), &parsed.request,
-                                    &parsed.error);
+    parsed.outcome =
+        ParseArguments(static_cast<int>(argv.size()), argv.data(), &parsed.request, &parsed.error);
     return parsed;
 }
 
@@ -87,7 +87,8 @@ TEST(KestorSetArguments, IncompleteOrSurplusCommandLinesAreUsageErrors)
                       {L"--type"},
                       {L"n", L"v", L"--key"},
                       {L"--colour", L"n", L"v"},
-                      {L"--type", L"one", L"n", L"v"}}) {
+                      {L"--type", L"one", L"n", L"v"}})
+    {
         Parsed p = Parse(args);
         EXPECT_EQ(ParseOutcome::UsageError, p.outcome) << "arguments: " << args.size();
         EXPECT_FALSE(p.error.empty());
@@ -113,15 +114,17 @@ TEST(KestorSetArguments, ValueTypeTakesEveryThirtyTwoBitValueAndNothingElse)
                     {L"0xFFFFFFFF", -1},
                     {L"4294967295", -1},
                     {L"010", 10}};  // decimal, not octal
-    for (const Case &c : accepted) {
+    for (const Case &c : accepted)
+    {
         LONG value = 12345;
         EXPECT_TRUE(ParseValueType(c.text, &value)) << DisplayText(c.text);
         EXPECT_EQ(c.value, value) << DisplayText(c.text);
     }
     // Full-width and Arabic-Indic digits are digits, but not ASCII ones.
-    for (const wchar_t *text : {L"", L"-", L"0x", L"1x", L" 1", L"1 ", L"--1", L"-+1", L"0x-1",
-                                L"4294967296", L"-2147483649", L"0x100000000", L"1e3",
-                                L"99999999999999999999999", L"\xFF11", L"\x0661"}) {
+    for (const wchar_t *text :
+         {L"", L"-", L"0x", L"1x", L" 1", L"1 ", L"--1", L"-+1", L"0x-1", L"4294967296",
+          L"-2147483649", L"0x100000000", L"1e3", L"99999999999999999999999", L"\xFF11", L"\x0661"})
+    {
         LONG value = 12345;
         EXPECT_FALSE(ParseValueType(text, &value)) << "'" << DisplayText(text) << "'";
         EXPECT_EQ(12345, value) << "'" << DisplayText(text) << "'";
@@ -135,7 +138,8 @@ TEST(KestorSetResult, OneLineWithTheCodeInHexAndTheSystemText)
     EXPECT_EQ(0u, DescribeResult(S_FALSE).rfind("0x00000001", 0));
 
     for (HRESULT hr : {E_INVALIDARG, REGDB_E_CLASSNOTREG, E_ACCESSDENIED, E_NOINTERFACE,
-                       HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)}) {
+                       HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)})
+    {
         std::string line = DescribeResult(hr);
         char hex[16];
         wsprintfA(hex, "0x%08lX: ", static_cast<unsigned long>(hr));
@@ -164,10 +168,12 @@ TEST(KestorSetText, UnicodeTextGoesOverUnitForUnitAndBrokenTextIsRefused)
 
     // A replacement character or half a surrogate pair means the text was
     // lost before kestor-set saw it: refused, wherever it stands.
-    for (const wchar_t *broken : {L"a\xFFFD", L"\xD83D", L"\xDE00x", L"\xD83Dx"}) {
+    for (const wchar_t *broken : {L"a\xFFFD", L"\xD83D", L"\xDE00x", L"\xD83Dx"})
+    {
         for (auto args : {std::initializer_list<const wchar_t *>{broken, L"v"},
                           {L"n", broken},
-                          {L"--key", broken, L"n", L"v"}}) {
+                          {L"--key", broken, L"n", L"v"}})
+        {
             Parsed p = Parse(args);
             EXPECT_EQ(ParseOutcome::UsageError, p.outcome) << DisplayText(broken);
             EXPECT_NE(std::string::npos, p.error.find("not Unicode text")) << p.error;

@@ -41,9 +41,10 @@ const char kOtherVersion[] = "{0D9A5C3E-7B41-4F28-9E6D-1A2B3C4D5E6F}";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 // Under HKEY_CLASSES_ROOT: what the two registration steps write.
 const char *const kRegistrationKeys[] = {
-    "CLSID\\" KESTOR_CLSID_TEXT,      "AppID\\" KESTOR_APPID_TEXT, "AppID\\ZovKestor.EXE",
-    KESTOR_PROGID,                   KESTOR_PROGID_INDEPENDENT,   "TypeLib\\" KESTOR_LIBID_TEXT,
-    "Interface\\" KESTOR_IID_TEXT,   "CLSID\\" KESTOR_IID_TEXT};
+    "CLSID\\" KESTOR_CLSID_TEXT,   "AppID\\" KESTOR_APPID_TEXT,
+    "AppID\\ZovKestor.EXE",        KESTOR_PROGID,
+    KESTOR_PROGID_INDEPENDENT,     "TypeLib\\" KESTOR_LIBID_TEXT,
+    "Interface\\" KESTOR_IID_TEXT, "CLSID\\" KESTOR_IID_TEXT};
 const char *const kInstalledFiles[] = {"ZovKestor.exe", "ZovKestor.tlb", "KestorPr.dll",
                                        "kestor-set.exe", "kestor-check.exe"};
 // What the 64-bit proxy/stub library and "ZovKestor.exe -Service" write into
@@ -73,7 +74,10 @@ std::vector<View> Views()
 }
 const View kNativeView = {"64-bit view", KEY_WOW64_64KEY};
 
-std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
+std::string Quoted(const std::string &path)
+{
+    return "\"" + path + "\"";
+}
 
 std::string Environment(const char *name)
 {
@@ -90,9 +94,15 @@ std::string Package(const char *variable)
 }
 
 // The 32-bit Program Files folder, as this 32-bit program sees it.
-std::string InstallFolder() { return Environment("ProgramFiles") + "\\Kestor\\"; }
+std::string InstallFolder()
+{
+    return Environment("ProgramFiles") + "\\Kestor\\";
+}
 // Where the x64 package puts the 64-bit library.
-std::string NativeInstallFolder() { return Environment("ProgramW6432") + "\\Kestor\\"; }
+std::string NativeInstallFolder()
+{
+    return Environment("ProgramW6432") + "\\Kestor\\";
+}
 
 bool FileExists(const std::string &path)
 {
@@ -162,8 +172,10 @@ std::vector<std::string> ProgramsEntries()
 {
     const std::string prefix = std::string(kUninstallKey) + "\\";
     std::vector<std::string> entries;
-    for (const View &view : Views()) {
-        for (const auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, kUninstallKey, view.flag)) {
+    for (const View &view : Views())
+    {
+        for (const auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, kUninstallKey, view.flag))
+        {
             // Only the keys of the products themselves, not their values or subkeys.
             const std::string &path = entry.first;
             if (path.compare(0, prefix.size(), prefix) != 0 ||
@@ -214,7 +226,8 @@ void ExpectInstalled(const char *version)
     // Each view's proxy/stub class names the library of its own width.
     EXPECT_EQ(InstallFolder() + "KestorPr.dll",
               ValueText(Views().front(), HKEY_CLASSES_ROOT, kProxyServerKey, nullptr));
-    if (OnWin64()) {
+    if (OnWin64())
+    {
         EXPECT_TRUE(FileExists(NativeInstallFolder() + "KestorPr.dll"));
         for (const char *key : kNativeKeys)
             EXPECT_TRUE(KeyExists(kNativeView, key)) << key << " in the 64-bit view";
@@ -233,11 +246,13 @@ void ExpectServedByTheService(const char *value)
 {
     static bool canStartServices = false;
     std::string why;
-    if (!canStartServices) {
+    if (!canStartServices)
+    {
         ASSERT_TRUE(CycleService(kService, true, &why)) << why;
         canStartServices = true;
     }
-    if (OnWin64()) {
+    if (OnWin64())
+    {
         EXPECT_EXIT_CODE(S_OK, KestorSet64(std::string("KestorPackage64 ") + value));
         EXPECT_EQ(value, Setting("KestorPackage64"));
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
@@ -254,12 +269,14 @@ void ExpectNothingLeft(const MachineState &before)
 {
     EXPECT_EQ(0u, ServiceState(kService));
     EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
-    for (const View &view : Views()) {
+    for (const View &view : Views())
+    {
         for (const char *key : kRegistrationKeys)
             EXPECT_FALSE(KeyExists(view, key)) << key << " is left in the " << view.name;
     }
     EXPECT_FALSE(FileExists(InstallFolder())) << InstallFolder();
-    if (OnWin64()) {
+    if (OnWin64())
+    {
         EXPECT_FALSE(FileExists(NativeInstallFolder())) << NativeInstallFolder();
     }
     EXPECT_TRUE(ProgramsEntries().empty());
@@ -281,12 +298,11 @@ class ServiceHolder
 public:
     ServiceHolder()
         : m_manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)),
-          m_service(m_manager == nullptr
-                        ? nullptr
-                        : OpenServiceA(m_manager, kService,
-                                       SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG))
-    {
-    }
+          m_service(
+              m_manager == nullptr
+                  ? nullptr
+                  : OpenServiceA(m_manager, kService, SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG))
+    {}
     ~ServiceHolder() { Release(); }
     ServiceHolder(const ServiceHolder &) = delete;
     ServiceHolder &operator=(const ServiceHolder &) = delete;
@@ -297,13 +313,14 @@ public:
     {
         return m_service != nullptr &&
                !ChangeServiceConfigA(m_service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
-                                     nullptr, nullptr, nullptr) &&
+                                     SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr) &&
                GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
     }
     void Release()
     {
-        for (SC_HANDLE *handle : {&m_service, &m_manager}) {
+        for (SC_HANDLE *handle : {&m_service, &m_manager})
+        {
             if (*handle != nullptr)
                 CloseServiceHandle(*handle);
             *handle = nullptr;
@@ -337,7 +354,6 @@ std::unique_ptr<MachineState> ProductPackage::s_before;
 
 TEST_F(ProductPackage, AFailingRegistrationStepTakesBackWhatWasDone)
 {
-
     // regsvr32 succeeds (both of them on 64-bit Windows), then
     // "ZovKestor.exe -Service" registers the AppID, the service and the
     // classes before it fails on the type library.
@@ -364,7 +380,8 @@ TEST_F(ProductPackage, InstallCallRepairAndRemove)
     // "msiexec /fomus {ProductCode} /qn".
     std::string repair;
     auto expectProxyNamed = [&repair](const View &view) {
-        for (const std::string &checker : PackageCheckers()) {
+        for (const std::string &checker : PackageCheckers())
+        {
             CheckerVerdict verdict = RunChecker(checker);
             EXPECT_TRUE(CheckerNamesFirst("proxy", verdict)) << checker;
             EXPECT_NE(std::string::npos, verdict.run.output.find(std::string(view.name) + ": "))
@@ -373,7 +390,8 @@ TEST_F(ProductPackage, InstallCallRepairAndRemove)
         }
     };
     ASSERT_TRUE(DeleteFileA((InstallFolder() + "kestor-set.exe").c_str()));
-    if (OnWin64()) {
+    if (OnWin64())
+    {
         ASSERT_TRUE(DeleteFileA((NativeInstallFolder() + "KestorPr.dll").c_str()));
         ASSERT_EQ(ERROR_SUCCESS,
                   RegDeleteKeyExA(HKEY_CLASSES_ROOT, kProxyServerKey, KEY_WOW64_64KEY, 0));
@@ -544,7 +562,8 @@ std::vector<SequenceStep> StepsToRun(MSIHANDLE session)
                              "WHERE `Action` = ?",
                              customAction.Place()) != ERROR_SUCCESS)
         return steps;
-    for (;;) {
+    for (;;)
+    {
         OwnedMsiHandle row;
         if (MsiViewFetch(sequence.Get(), row.Place()) != ERROR_SUCCESS)
             break;
@@ -559,7 +578,8 @@ std::vector<SequenceStep> StepsToRun(MSIHANDLE session)
         *name.Place() = MsiCreateRecord(1);
         MsiRecordSetStringA(name.Get(), 1, step.action.c_str());
         if (MsiViewExecute(customAction.Get(), name.Get()) == ERROR_SUCCESS &&
-            MsiViewFetch(customAction.Get(), custom.Place()) == ERROR_SUCCESS) {
+            MsiViewFetch(customAction.Get(), custom.Place()) == ERROR_SUCCESS)
+        {
             step.type = MsiRecordGetInteger(custom.Get(), 1);
             step.source = RecordText(custom.Get(), 2);
             step.target = RecordText(custom.Get(), 3);
@@ -602,14 +622,16 @@ TEST_F(ProductPackage, EachKindOfSessionRunsTheBrokerStepsItShould)
     const Session sessions[] = {
         {"first installation", {}, {true, false, false, true}},
         {"repair", {{"Installed", "1"}, {"REINSTALL", "ALL"}}, {true, false, true, false}},
-        {"installation in an upgrade", {{"WIX_UPGRADE_DETECTED", kOtherVersion}},
+        {"installation in an upgrade",
+         {{"WIX_UPGRADE_DETECTED", kOtherVersion}},
          {true, false, false, false}},
         {"removal", {{"Installed", "1"}, {"REMOVE", "ALL"}}, {false, true, true, false}},
         {"removal in an upgrade",
          {{"Installed", "1"}, {"REMOVE", "ALL"}, {"UPGRADINGPRODUCTCODE", kOtherVersion}},
          {false, false, true, false}},
     };
-    for (const Session &session : sessions) {
+    for (const Session &session : sessions)
+    {
         SCOPED_TRACE(session.what);
         OwnedMsiHandle handle;
         ASSERT_EQ(static_cast<UINT>(ERROR_SUCCESS),
@@ -617,26 +639,32 @@ TEST_F(ProductPackage, EachKindOfSessionRunsTheBrokerStepsItShould)
                                     MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, handle.Place()));
         // Each property the steps' conditions read, empty unless the case
         // sets it (Wine sets Installed from the machine despite the flag).
-        for (const char *name : {"Installed", "REINSTALL", "REMOVE", "UPGRADINGPRODUCTCODE",
-                                 "WIX_UPGRADE_DETECTED"})
+        for (const char *name :
+             {"Installed", "REINSTALL", "REMOVE", "UPGRADINGPRODUCTCODE", "WIX_UPGRADE_DETECTED"})
             MsiSetPropertyA(handle.Get(), name, "");
         for (const auto &property : session.properties)
             MsiSetPropertyA(handle.Get(), property.first, property.second);
         BrokerSteps seen = {false, false, false, false};
         int installFiles = 0, registerAt = 0, rollbackRegisterAt = 0;
-        for (const SequenceStep &step : StepsToRun(handle.Get())) {
+        for (const SequenceStep &step : StepsToRun(handle.Get()))
+        {
             if (step.action == "InstallFiles")
                 installFiles = step.sequence;
             if (step.source != "ZovKestor.exe")
                 continue;
             const bool rollback = (step.type & msidbCustomActionTypeRollback) != 0;
-            if (step.target == "-Service" && rollback) {
+            if (step.target == "-Service" && rollback)
+            {
                 seen.rollbackRegisters = true;
                 rollbackRegisterAt = step.sequence;
-            } else if (step.target == "-Service") {
+            }
+            else if (step.target == "-Service")
+            {
                 seen.registers = true;
                 registerAt = step.sequence;
-            } else if (step.target == "-UnregServer") {
+            }
+            else if (step.target == "-UnregServer")
+            {
                 (rollback ? seen.rollbackUnregisters : seen.unregisters) = true;
             }
         }
@@ -645,10 +673,12 @@ TEST_F(ProductPackage, EachKindOfSessionRunsTheBrokerStepsItShould)
             << ", rollback -Service " << seen.rollbackRegisters << ", rollback -UnregServer "
             << seen.rollbackUnregisters;
         ASSERT_NE(0, installFiles);
-        if (seen.registers) {
+        if (seen.registers)
+        {
             EXPECT_GT(registerAt, installFiles);
         }
-        if (seen.rollbackRegisters) {
+        if (seen.rollbackRegisters)
+        {
             EXPECT_LT(rollbackRegisterAt, installFiles);
         }
     }
@@ -661,11 +691,14 @@ TEST_F(ProductPackage, EachKindOfSessionRunsTheBrokerStepsItShould)
 TEST_F(ProductPackage, ThePackageForTheOtherKindOfWindowsIsRefused)
 {
     ProcessResult run = MsiExec("/i " + Package("KESTOR_MSI_OTHER"), "other");
-    if (OnWin64()) {
+    if (OnWin64())
+    {
         EXPECT_EXIT_CODE(static_cast<HRESULT>(ERROR_INSTALL_FAILURE), run);
         EXPECT_NE(std::string::npos, run.output.find("LaunchConditions")) << run.output;
         EXPECT_EQ(std::string::npos, run.output.find("CostInitialize")) << run.output;
-    } else {
+    }
+    else
+    {
         EXPECT_EXIT_CODE(static_cast<HRESULT>(ERROR_INSTALL_PLATFORM_UNSUPPORTED), run);
     }
     ExpectNothingLeft(Before());

@@ -12,7 +12,8 @@ std::string Hex(const BYTE *data, DWORD size)
     static const char digits[] = "0123456789abcdef";
     std::string text;
     text.reserve(size * 2);
-    for (DWORD i = 0; i < size; ++i) {
+    for (DWORD i = 0; i < size; ++i)
+    {
         text += digits[data[i] >> 4];
         text += digits[data[i] & 15];
     }
@@ -27,26 +28,29 @@ void SnapshotKey(HKEY key, const std::string &path, REGSAM view,
     DWORD subkeyCount = 0, maxSubkey = 0, valueCount = 0, maxValueName = 0, maxValueData = 0;
     if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, &maxSubkey, nullptr,
                          &valueCount, &maxValueName, &maxValueData, nullptr,
-                         nullptr) != ERROR_SUCCESS) {
+                         nullptr) != ERROR_SUCCESS)
+    {
         (*entries)[path] = "unreadable";
         return;
     }
 
     std::vector<char> name(maxValueName + 2);
     std::vector<BYTE> data(maxValueData + 2);
-    for (DWORD i = 0; i < valueCount; ++i) {
+    for (DWORD i = 0; i < valueCount; ++i)
+    {
         DWORD nameSize = static_cast<DWORD>(name.size());
         DWORD dataSize = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, data.data(),
-                          &dataSize) != ERROR_SUCCESS)
+        if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize) !=
+            ERROR_SUCCESS)
             continue;
         (*entries)[path + "\\:" + std::string(name.data(), nameSize)] =
             std::to_string(type) + ":" + Hex(data.data(), dataSize);
     }
 
     std::vector<char> subkey(maxSubkey + 2);
-    for (DWORD i = 0; i < subkeyCount; ++i) {
+    for (DWORD i = 0; i < subkeyCount; ++i)
+    {
         DWORD size = static_cast<DWORD>(subkey.size());
         if (RegEnumKeyExA(key, i, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
@@ -54,7 +58,8 @@ void SnapshotKey(HKEY key, const std::string &path, REGSAM view,
         std::string child(subkey.data(), size);
         RegistryKeyHandle childKey;
         if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ | view, childKey.Place()) !=
-            ERROR_SUCCESS) {
+            ERROR_SUCCESS)
+        {
             *childKey.Place() = nullptr;
             (*entries)[path + "\\" + child] = "unopenable";
             continue;
@@ -75,10 +80,9 @@ StartedProcess::StartedProcess(const std::wstring &commandLine, const std::wstri
     m_outputPath = file;
 
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    *m_output.Place() =
-        CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    *m_output.Place() = CreateFileA(
+        file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     FileHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  &inheritable, OPEN_EXISTING, 0, nullptr));
     if (!m_output.Valid() || !input.Valid())
@@ -102,7 +106,8 @@ StartedProcess::StartedProcess(const std::wstring &commandLine, const std::wstri
 
 StartedProcess::~StartedProcess()
 {
-    if (m_process.Valid()) {
+    if (m_process.Valid())
+    {
         TerminateProcess(m_process, 0xDEAD);
         WaitForSingleObject(m_process, 10000);
     }
@@ -120,17 +125,20 @@ ProcessResult StartedProcess::Finish(DWORD timeoutMs)
         return result;
     result.started = true;
 
-    if (WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0)
+    {
         // Whatever it printed says where it hangs; it goes into the test's
         // log before the program is killed, whatever the test does next.
-        std::printf("[deadline] still running after %lu s, killed: %s\n"
-                    "[deadline] what it printed so far:\n%s\n[deadline] end of its output\n",
-                    timeoutMs / 1000, NarrowFromWide(m_commandLine).c_str(),
-                    OutputSoFar().c_str());
+        std::printf(
+            "[deadline] still running after %lu s, killed: %s\n"
+            "[deadline] what it printed so far:\n%s\n[deadline] end of its output\n",
+            timeoutMs / 1000, NarrowFromWide(m_commandLine).c_str(), OutputSoFar().c_str());
         std::fflush(stdout);
         TerminateProcess(m_process, 0xDEAD);
         WaitForSingleObject(m_process, 10000);
-    } else {
+    }
+    else
+    {
         result.finished = true;
     }
     GetExitCodeProcess(m_process, &result.exitCode);
@@ -227,11 +235,12 @@ std::set<std::string> ServiceNames()
         return names;
     std::vector<BYTE> buffer(64 * 1024);
     DWORD needed = 0, count = 0, resume = 0;
-    for (;;) {
-        BOOL done = EnumServicesStatusA(manager.Get(), SERVICE_WIN32, SERVICE_STATE_ALL,
-                                        reinterpret_cast<ENUM_SERVICE_STATUSA *>(buffer.data()),
-                                        static_cast<DWORD>(buffer.size()), &needed, &count,
-                                        &resume);
+    for (;;)
+    {
+        BOOL done =
+            EnumServicesStatusA(manager.Get(), SERVICE_WIN32, SERVICE_STATE_ALL,
+                                reinterpret_cast<ENUM_SERVICE_STATUSA *>(buffer.data()),
+                                static_cast<DWORD>(buffer.size()), &needed, &count, &resume);
         if (!done && GetLastError() != ERROR_MORE_DATA)
             break;
         const auto *entries = reinterpret_cast<const ENUM_SERVICE_STATUSA *>(buffer.data());
@@ -249,7 +258,8 @@ namespace {
 
 bool WaitForServiceState(const char *name, DWORD state, DWORD timeoutMs)
 {
-    for (DWORD waited = 0; waited <= timeoutMs; waited += 200) {
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 200)
+    {
         if (ServiceState(name) == state)
             return true;
         Sleep(200);
@@ -262,49 +272,55 @@ bool WaitForServiceState(const char *name, DWORD state, DWORD timeoutMs)
 bool CycleService(const char *name, bool stop, std::string *why)
 {
     ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (manager.Get() == nullptr) {
+    if (manager.Get() == nullptr)
+    {
         *why = "OpenSCManagerA failed: " + std::to_string(GetLastError());
         return false;
     }
     ServiceHandle service(
         OpenServiceA(manager.Get(), name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS));
-    if (service.Get() == nullptr) {
+    if (service.Get() == nullptr)
+    {
         *why = "OpenServiceA failed: " + std::to_string(GetLastError());
         return false;
     }
     // A fresh session starts its automatic services one after the other and
     // holds the start lock meanwhile; on a loaded machine that takes a while.
     DWORD error = ERROR_SUCCESS;
-    for (int attempt = 0; attempt < 120; ++attempt) {
+    for (int attempt = 0; attempt < 120; ++attempt)
+    {
         error = StartServiceA(service.Get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
         if (error != ERROR_SERVICE_DATABASE_LOCKED && error != ERROR_SERVICE_REQUEST_TIMEOUT)
             break;
         Sleep(2000);
     }
-    if (error != ERROR_SUCCESS && error != ERROR_SERVICE_ALREADY_RUNNING) {
+    if (error != ERROR_SUCCESS && error != ERROR_SERVICE_ALREADY_RUNNING)
+    {
         *why = "StartServiceA failed: " + std::to_string(error);
         return false;
     }
-    if (!WaitForServiceState(name, SERVICE_RUNNING, 30000)) {
+    if (!WaitForServiceState(name, SERVICE_RUNNING, 30000))
+    {
         *why = "the service did not reach SERVICE_RUNNING";
         return false;
     }
     if (!stop)
         return true;
     SERVICE_STATUS status = {};
-    if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
+    if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &status))
+    {
         *why = "ControlService(STOP) failed: " + std::to_string(GetLastError());
         return false;
     }
-    if (!WaitForServiceState(name, SERVICE_STOPPED, 30000)) {
+    if (!WaitForServiceState(name, SERVICE_STOPPED, 30000))
+    {
         *why = "the service did not reach SERVICE_STOPPED";
         return false;
     }
     return true;
 }
 
-std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey,
-                                                    REGSAM view)
+std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey, REGSAM view)
 {
     std::map<std::string, std::string> entries;
     RegistryKeyHandle key;
@@ -319,14 +335,16 @@ std::string SnapshotDifference(const std::map<std::string, std::string> &before,
                                const std::map<std::string, std::string> &after)
 {
     std::string lines;
-    for (const auto &entry : before) {
+    for (const auto &entry : before)
+    {
         auto found = after.find(entry.first);
         if (found == after.end())
             lines += "- " + entry.first + "\n";
         else if (found->second != entry.second)
             lines += "~ " + entry.first + " " + entry.second + " -> " + found->second + "\n";
     }
-    for (const auto &entry : after) {
+    for (const auto &entry : after)
+    {
         if (before.find(entry.first) == before.end())
             lines += "+ " + entry.first + " " + entry.second + "\n";
     }
@@ -349,7 +367,8 @@ bool ReadSettingBytes(const std::wstring &name, DWORD *type, std::string *bytes)
 {
     RegistryKeyHandle key;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"GPI\\Settings", 0, KEY_READ, key.Place()) !=
-        ERROR_SUCCESS) {
+        ERROR_SUCCESS)
+    {
         *key.Place() = nullptr;
         return false;
     }
@@ -401,11 +420,13 @@ MachineState CaptureMachine()
     state.classes = RegistrySnapshot(HKEY_LOCAL_MACHINE, "Software\\Classes", view);
     state.userClasses = RegistrySnapshot(HKEY_CURRENT_USER, "Software\\Classes", view);
     const std::string servicesKey = "System\\CurrentControlSet\\Services";
-    for (auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, servicesKey.c_str(), view)) {
+    for (auto &entry : RegistrySnapshot(HKEY_LOCAL_MACHINE, servicesKey.c_str(), view))
+    {
         if (!IsWineDriverHost(entry.first, servicesKey.size() + 1))
             state.services.insert(entry);
     }
-    for (const std::string &name : ServiceNames()) {
+    for (const std::string &name : ServiceNames())
+    {
         if (!IsWineDriverHost(name, 0))
             state.serviceNames.insert(name);
     }

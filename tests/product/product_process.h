@@ -86,8 +86,7 @@ std::set<std::string> ServiceNames();
 // "path\\:name" -> "type:bytes" for values, for comparing two moments. view
 // (KEY_WOW64_64KEY or KEY_WOW64_32KEY) picks the registry view on 64-bit
 // Windows; 0 is this process's own.
-std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey,
-                                                    REGSAM view = 0);
+std::map<std::string, std::string> RegistrySnapshot(HKEY root, const char *subkey, REGSAM view = 0);
 
 // Lines of "+ entry", "- entry" or "~ entry" for what differs; empty when equal.
 std::string SnapshotDifference(const std::map<std::string, std::string> &before,

@@ -52,8 +52,8 @@ TEST(ProductProcess, PastItsDeadlineAProgramIsKilledAndItsOutputShown)
     EXPECT_EQ(0xDEADu, run.exitCode);
     EXPECT_NE(std::string::npos, run.output.find(kLastWords)) << run.output;
     // The log names the program and shows what it printed, before the kill.
-    EXPECT_NE(std::string::npos, log.find("[deadline] still running after 0 s, killed: \"" +
-                                          std::string(self)))
+    EXPECT_NE(std::string::npos,
+              log.find("[deadline] still running after 0 s, killed: \"" + std::string(self)))
         << log;
     EXPECT_NE(std::string::npos, log.find(kLastWords)) << log;
 }

@@ -25,9 +25,15 @@ const char kClassKey[] = "CLSID\\" KESTOR_CLSID_TEXT;
 const char kAppIdKey[] = "AppID\\" KESTOR_APPID_TEXT;
 const char kInterfaceKey[] = "Interface\\" KESTOR_IID_TEXT;
 
-std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
+std::string Quoted(const std::string &path)
+{
+    return "\"" + path + "\"";
+}
 
-std::string Bin(const char *file) { return Quoted(ProgramFolder() + file); }
+std::string Bin(const char *file)
+{
+    return Quoted(ProgramFolder() + file);
+}
 
 // kestor-set with the given arguments (already quoted as needed).
 ProcessResult KestorSet(const std::string &arguments)
@@ -54,7 +60,8 @@ std::string Setting(const char *name)
 // A local server ends once its last client has gone; allow for Wine's pace.
 bool WaitUntilNoLocalServer()
 {
-    for (int i = 0; i < 150; ++i) {
+    for (int i = 0; i < 150; ++i)
+    {
         if (!ProcessRunning("ZovKestor.exe"))
             return true;
         Sleep(100);
@@ -99,7 +106,8 @@ TEST(ProductLocalServer, KestorSetWritesThroughTheLocalServerAndReportsRefusals)
 
     // Refusals arrive as the broker's full 32-bit code and change nothing.
     for (const char *refused : {"--type 2", "--type -1", "--type 0x80000001", "--key GPI\\Other",
-                                "--key gpi\\settings", "--key HKEY_CLASSES_ROOT\\GPI\\Settings"}) {
+                                "--key gpi\\settings", "--key HKEY_CLASSES_ROOT\\GPI\\Settings"})
+    {
         ProcessResult run = KestorSet(std::string(refused) + " KestorProductLocal refused");
         EXPECT_EXIT_CODE(E_INVALIDARG, run) << refused;
         ExpectResultLine("0x80070057", run);
@@ -130,7 +138,10 @@ TEST(ProductLocalServer, KestorSetWritesThroughTheLocalServerAndReportsRefusals)
     EXPECT_EQ("second", Setting("KestorProductLocal"));
 }
 
-std::wstring WideQuoted(const std::wstring &text) { return L"\"" + text + L"\""; }
+std::wstring WideQuoted(const std::wstring &text)
+{
+    return L"\"" + text + L"\"";
+}
 
 // The bytes RegSetValueExW stores for text: its UTF-16 units and a NUL.
 std::string Utf16Bytes(const std::wstring &text)
@@ -158,7 +169,8 @@ TEST(ProductLocalServer, KestorSetCarriesTextTheCodePageCannotSpell)
         {L"\x0438\x043C\x044F", L"\x041F\x0440\x0438\x0432\x0435\x0442\x20AC\xFC\xD83D\xDE00"},
         {L"\x8BBE\x7F6E-\x65E5\x672C", L"\xD83D\xDE00 \x5024 \xD840\xDC0B"},
     };
-    for (const Case &c : cases) {
+    for (const Case &c : cases)
+    {
         ProcessResult run =
             RunProcess(program + L" -- " + WideQuoted(c.name) + L" " + WideQuoted(c.data));
         EXPECT_EXIT_CODE(S_OK, run);
@@ -172,8 +184,8 @@ TEST(ProductLocalServer, KestorSetCarriesTextTheCodePageCannotSpell)
 
     // --key goes over as given too: a full-width letter that the code page
     // would turn into a plain "S" makes a path the broker refuses.
-    EXPECT_EXIT_CODE(E_INVALIDARG,
-                     RunProcess(program + L" --key GPI\\\xFF33" L"ettings KestorWideKey v"));
+    EXPECT_EXIT_CODE(E_INVALIDARG, RunProcess(program + L" --key GPI\\\xFF33"
+                                                        L"ettings KestorWideKey v"));
     EXPECT_EQ("<missing>", Setting("KestorWideKey"));
 
     HKEY settings = nullptr;
@@ -297,8 +309,9 @@ bool Says(const ProcessResult &run, const std::string &text)
 // Tools a script might start. Given a bare name, the prompt takes NAME.com,
 // .exe, .bat or .cmd from the current folder, the scripts' own, before the
 // system's program.
-const char *const kToolNames[] = {"sc",    "find", "findstr",  "net",      "net1",    "regsvr32", "reg",
-                                  "where", "cmd",  "taskkill", "tasklist", "timeout", "msiexec"};
+const char *const kToolNames[] = {"sc",       "find",    "findstr", "net", "net1",
+                                  "regsvr32", "reg",     "where",   "cmd", "taskkill",
+                                  "tasklist", "timeout", "msiexec"};
 const char kPlantedLog[] = "planted.log";
 
 // Puts a file of each of those kinds beside the scripts for every name. The
@@ -307,12 +320,15 @@ const char kPlantedLog[] = "planted.log";
 // scripts write their name into planted.log.
 bool PlantTools(ScriptLayout *layout)
 {
-    for (const std::string name : kToolNames) {
-        for (const char *program : {".com", ".exe"}) {
+    for (const std::string name : kToolNames)
+    {
+        for (const char *program : {".com", ".exe"})
+        {
             if (!layout->Copy("kestor-check.exe", (name + program).c_str()))
                 return false;
         }
-        for (const char *script : {".bat", ".cmd"}) {
+        for (const char *script : {".bat", ".cmd"})
+        {
             if (!layout->Write(name + script, "@>>\"%~dp0planted.log\" echo %~nx0 ran\r\n"))
                 return false;
         }
@@ -325,7 +341,8 @@ void ExpectNoPlantedToolRan(ScriptLayout *layout, const ProcessResult &run)
 {
     EXPECT_FALSE(Says(run, "kestor-check:")) << "a planted program ran:\n" << run.output;
     std::ifstream log(layout->Folder() + kPlantedLog);
-    if (log.is_open()) {
+    if (log.is_open())
+    {
         ADD_FAILURE() << "a planted script ran:\n"
                       << std::string(std::istreambuf_iterator<char>(log), {});
         log.close();
@@ -397,13 +414,15 @@ TEST(ProductInstallScripts, InstallThenUninstallLeavesRegistryAndServicesAsBefor
         const char *script;
         const char *file;
     } incomplete[] = {{"install.cmd", "ZovKestor.tlb"}, {"uninstall.cmd", "KestorPr.dll"}};
-    for (const auto &missing : incomplete) {
+    for (const auto &missing : incomplete)
+    {
         ASSERT_TRUE(layout.Remove(missing.file));
         ProcessResult result = run(missing.script);
         EXPECT_EXIT_CODE(HRESULT(ERROR_FILE_NOT_FOUND), result);
-        EXPECT_TRUE(Says(result, std::string(missing.file) + " is missing from \"" +
-                                     layout.Folder() + "\""))
-            << missing.script << ":\n" << result.output;
+        EXPECT_TRUE(Says(
+            result, std::string(missing.file) + " is missing from \"" + layout.Folder() + "\""))
+            << missing.script << ":\n"
+            << result.output;
         for (const char *step : {"registering", "removing"})
             EXPECT_FALSE(Says(result, step)) << missing.script << ":\n" << result.output;
         ExpectNothingInstalled();

@@ -36,7 +36,10 @@ struct View
 };
 const View kViews[] = {{"32-bit view", KEY_WOW64_32KEY}, {"64-bit view", KEY_WOW64_64KEY}};
 
-std::string Bin(const char *file) { return "\"" + ProgramFolder() + file + "\""; }
+std::string Bin(const char *file)
+{
+    return "\"" + ProgramFolder() + file + "\"";
+}
 
 // The 64-bit command prompt, as a 32-bit process names it.
 std::string NativeCmd()
@@ -64,7 +67,8 @@ std::vector<std::string> Lines(const std::string &text)
 {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(in, line);)
+    {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         lines.push_back(line);
@@ -78,7 +82,8 @@ stress::ValueMap SettingsNamed(const std::wstring &prefix)
 {
     stress::ValueMap named;
     stress::TreeSnapshot settings = stress::SnapshotTree(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W);
-    for (const auto &value : settings[L""]) {
+    for (const auto &value : settings[L""])
+    {
         if (value.first.compare(0, prefix.size(), prefix) == 0)
             named[value.first.substr(prefix.size())] = value.second;
     }
@@ -127,7 +132,8 @@ TEST(ProductWin64, BothWidthsGetTheSameAnswersAndStoreTheSameBytes)
 
     // A sound set: refusals and writes both, and nothing else.
     int accepted = 0, refused = 0;
-    for (const std::string &line : Lines(wide.output)) {
+    for (const std::string &line : Lines(wide.output))
+    {
         accepted += line.find(" 0x00000000") != std::string::npos;
         refused += line.find(" 0x80070057") != std::string::npos;
     }
@@ -137,8 +143,7 @@ TEST(ProductWin64, BothWidthsGetTheSameAnswersAndStoreTheSameBytes)
     // Every accepted call stored one value; both widths' are the same bytes.
     stress::ValueMap fromWide = SettingsNamed(L"w64-");
     EXPECT_EQ(static_cast<size_t>(accepted), fromWide.size());
-    EXPECT_TRUE(fromWide == SettingsNamed(L"w32-"))
-        << "the 32- and 64-bit clients' values differ";
+    EXPECT_TRUE(fromWide == SettingsNamed(L"w32-")) << "the 32- and 64-bit clients' values differ";
 
     // One service served both.
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kService));
@@ -152,18 +157,21 @@ TEST(ProductWin64, WritersOfBothWidthsAtOnceLoseNothing)
                                    "x64\\stress_client.exe", "stress_client.exe"};
     stress::NamedEvent go(stress::UniqueEventName("win64"));
     std::unique_ptr<stress::Child> children[4];
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < 4; ++k)
+    {
         children[k].reset(new stress::Child());
         ASSERT_TRUE(children[k]->Start(Bin(clients[k]) + " write both" + std::to_string(k) + " " +
                                        std::to_string(kWritesEach) + " " + go.Name()));
     }
     go.Signal();
     int wrong = 0;
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < 4; ++k)
+    {
         ASSERT_TRUE(children[k]->Wait(120000)) << clients[k] << " hangs";
         EXPECT_HR(S_OK, static_cast<HRESULT>(children[k]->ExitCode())) << clients[k];
         const std::wstring prefix = L"both" + std::to_wstring(k);
-        for (int i = 0; i < kWritesEach; ++i) {
+        for (int i = 0; i < kWritesEach; ++i)
+        {
             stress::StoredValue value;
             wrong += !stress::ReadSetting(stress::ValueName(prefix, i), &value) ||
                      value != stress::StringValue(stress::ValueData(prefix, i));
@@ -184,7 +192,8 @@ TEST(ProductWin64, UninstallLeavesNeitherViewAnythingAndRemovesTheService)
 
     EXPECT_EQ(0u, ServiceState(kService));
     EXPECT_FALSE(ProcessRunning("ZovKestor.exe"));
-    for (const View &view : kViews) {
+    for (const View &view : kViews)
+    {
         for (const char *key : {kInterfaceKey, kProxyClassKey, kBrokerClassKey, kAppIdKey})
             EXPECT_FALSE(KeyExists(view, key)) << key << " is left in the " << view.name;
     }

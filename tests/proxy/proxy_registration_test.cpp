@@ -56,8 +56,8 @@ DWORD SubkeyCount(const char *subkey)
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return 0;
     DWORD subkeys = 0, values = 0;
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                     nullptr, nullptr, nullptr, nullptr);
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
     RegCloseKey(key);
     return subkeys * 1000 + values;
 }
@@ -118,12 +118,11 @@ protected:
         EXPECT_EQ("IKestor", ReadSz(kInterfaceKey, nullptr));
         EXPECT_EQ("4", ReadSz((std::string(kInterfaceKey) + "\\NumMethods").c_str(), nullptr))
             << "method count";
-        EXPECT_EQ(Lower(KESTOR_IID_TEXT),
-                  Lower(ReadSz((std::string(kInterfaceKey) + "\\ProxyStubClsid32").c_str(),
-                               nullptr)));
+        EXPECT_EQ(
+            Lower(KESTOR_IID_TEXT),
+            Lower(ReadSz((std::string(kInterfaceKey) + "\\ProxyStubClsid32").c_str(), nullptr)));
         EXPECT_EQ(Lower(m_loadedPath),
-                  Lower(ReadSz((std::string(kFactoryKey) + "\\InprocServer32").c_str(),
-                               nullptr)));
+                  Lower(ReadSz((std::string(kFactoryKey) + "\\InprocServer32").c_str(), nullptr)));
         CLSID factory = GUID_NULL;
         EXPECT_SUCCEEDED(CoGetPSClsid(IID_IKestor, &factory));
         EXPECT_TRUE(IsEqualGUID(IID_IKestor, factory)) << "factory CLSID is the IID";
@@ -175,11 +174,11 @@ public:
     LocalServerRegistration(const char *clsidText, const std::string &recordPath)
         : m_key(std::string("CLSID\\") + clsidText)
     {
-        std::string command = "\"" + BinDirectory() + "record_server.exe\" \"" + recordPath +
-                              "\" " + clsidText;
+        std::string command =
+            "\"" + BinDirectory() + "record_server.exe\" \"" + recordPath + "\" " + clsidText;
         HKEY key;
-        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, (m_key + "\\LocalServer32").c_str(), 0,
-                            nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS)
+        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, (m_key + "\\LocalServer32").c_str(), 0, nullptr, 0,
+                            KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS)
         {
             m_ok = RegSetValueExA(key, nullptr, 0, REG_SZ,
                                   reinterpret_cast<const BYTE *>(command.c_str()),
@@ -202,8 +201,7 @@ public:
     Bstr() = default;
     explicit Bstr(const std::wstring &text)
         : m_value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
+    {}
     ~Bstr() { SysFreeString(m_value); }
     Bstr(const Bstr &) = delete;
     Bstr &operator=(const Bstr &) = delete;
@@ -248,8 +246,8 @@ TEST_F(ProxyRegistration, CallsCrossProcessesUnchanged)
 
     // Without the library nothing can carry IKestor between the processes.
     IKestor *kestor = nullptr;
-    EXPECT_FAILED_HR(CoCreateInstance(unmarshalledClsid, nullptr, CLSCTX_LOCAL_SERVER,
-                                      IID_IKestor, reinterpret_cast<void **>(&kestor)));
+    EXPECT_FAILED_HR(CoCreateInstance(unmarshalledClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                                      reinterpret_cast<void **>(&kestor)));
     EXPECT_EQ(nullptr, kestor);
 
     ASSERT_SUCCEEDED(m_register());
@@ -282,25 +280,31 @@ TEST_F(ProxyRegistration, CallsCrossProcessesUnchanged)
             {"plain request", SettingValueString, {&keyPath, &name, &data}, S_OK},
             {"null strings", -1, {&none, &none, &none}, E_INVALIDARG},
             {"empty strings", 0x10001, {&empty, &empty, &empty}, S_FALSE},
-            {"embedded NULs", INT_MIN, {&embedded, &onlyNul, &trailingNuls},
+            {"embedded NULs",
+             INT_MIN,
+             {&embedded, &onlyNul, &trailingNuls},
              static_cast<HRESULT>(0x80020009)},
-            {"long strings", INT_MAX, {&long64k, &longOdd, &long128k},
+            {"long strings",
+             INT_MAX,
+             {&long64k, &longOdd, &long128k},
              static_cast<HRESULT>(0x8BADF00D)},
             {"mixed", 0, {&none, &empty, &long64k}, static_cast<HRESULT>(0x7FFFFFFF)},
-            {"null in the middle", SettingValueString, {&keyPath, &none, &data},
+            {"null in the middle",
+             SettingValueString,
+             {&keyPath, &none, &data},
              static_cast<HRESULT>(0x80004005)},
             {"null at the end", 2, {&embedded, &name, &none}, static_cast<HRESULT>(0x8007000E)},
         };
         for (const Call &call : calls)
         {
             SCOPED_TRACE(call.what);
-            ASSERT_TRUE(WriteWholeFile(recordPath + ".hr",
-                                       std::string(reinterpret_cast<const char *>(&call.reply), 4)));
+            ASSERT_TRUE(WriteWholeFile(
+                recordPath + ".hr", std::string(reinterpret_cast<const char *>(&call.reply), 4)));
             DeleteFileA(recordPath.c_str());
-            EXPECT_HR(call.reply, kestor->SetSettingValue(
-                                      static_cast<SettingValueType>(call.valueType),
-                                      call.strings[0]->Get(), call.strings[1]->Get(),
-                                      call.strings[2]->Get()));
+            EXPECT_HR(call.reply,
+                      kestor->SetSettingValue(static_cast<SettingValueType>(call.valueType),
+                                              call.strings[0]->Get(), call.strings[1]->Get(),
+                                              call.strings[2]->Get()));
             std::string bytes;
             CallRecord record;
             ASSERT_TRUE(ReadWholeFile(recordPath, &bytes)) << "the server saw no call";
@@ -327,13 +331,14 @@ TEST_F(ProxyRegistration, CallsCrossProcessesUnchanged)
                                     long64k.Get());
         auto large = std::chrono::steady_clock::now();
         using us = std::chrono::microseconds;
-        printf("cold activation %lld us; small call %lld us; 3 x 64 KiB call %lld us "
-               "(server writes a record file per call)\n",
-               static_cast<long long>(std::chrono::duration_cast<us>(activated - started).count()),
-               static_cast<long long>(std::chrono::duration_cast<us>(small - before).count() /
-                                      repeats),
-               static_cast<long long>(std::chrono::duration_cast<us>(large - small).count() /
-                                      repeats));
+        printf(
+            "cold activation %lld us; small call %lld us; 3 x 64 KiB call %lld us "
+            "(server writes a record file per call)\n",
+            static_cast<long long>(std::chrono::duration_cast<us>(activated - started).count()),
+            static_cast<long long>(std::chrono::duration_cast<us>(small - before).count() /
+                                   repeats),
+            static_cast<long long>(std::chrono::duration_cast<us>(large - small).count() /
+                                   repeats));
 
         EXPECT_EQ(0u, kestor->Release());
     }

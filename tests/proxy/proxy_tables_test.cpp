@@ -36,12 +36,13 @@ std::vector<unsigned char> Bytes(const void *data, size_t size)
 const void *OleAut32Ordinal(WORD ordinal)
 {
     HMODULE oleaut = GetModuleHandleA("oleaut32.dll");
-    return oleaut ? reinterpret_cast<const void *>(
-                        GetProcAddress(oleaut, MAKEINTRESOURCEA(ordinal)))
-                  : nullptr;
+    return oleaut
+               ? reinterpret_cast<const void *>(GetProcAddress(oleaut, MAKEINTRESOURCEA(ordinal)))
+               : nullptr;
 }
 
-template <typename F> const void *Addr(F f)
+template <typename F>
+const void *Addr(F f)
 {
     return reinterpret_cast<const void *>(f);
 }
@@ -135,8 +136,8 @@ TEST(ProxyTables, ProxyVtableHasStublessHeaderAndMarker)
     // The engine writes slot 3: the vtable must not be in read-only storage.
     MEMORY_BASIC_INFORMATION info;
     ASSERT_NE(0u, VirtualQuery(&IKestorProxyVtbl.Vtbl[3], &info, sizeof info));
-    EXPECT_TRUE(info.Protect & (PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE |
-                                PAGE_EXECUTE_WRITECOPY))
+    EXPECT_TRUE(info.Protect &
+                (PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY))
         << "protection 0x" << std::hex << info.Protect;
 }
 

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <string>
 
-#define EXPECT_FAILED_HR(expr)                                                              \
-    do                                                                                      \
-    {                                                                                       \
-        HRESULT failed_hr_ = (expr);                                                        \
-        EXPECT_TRUE(FAILED(failed_hr_))                                                     \
-            << #expr << " is 0x" << std::hex << static_cast<unsigned long>(failed_hr_);     \
+#define EXPECT_FAILED_HR(expr)                                                          \
+    do                                                                                  \
+    {                                                                                   \
+        HRESULT failed_hr_ = (expr);                                                    \
+        EXPECT_TRUE(FAILED(failed_hr_))                                                 \
+            << #expr << " is 0x" << std::hex << static_cast<unsigned long>(failed_hr_); \
     } while (0)
 
 // Folder of the running test program, where the build puts every binary.

@@ -125,8 +125,8 @@ int main(int argc, char **argv)
         return 4;
     static Factory factory;
     DWORD cookie = 0;
-    HRESULT hr = CoRegisterClassObject(clsid, &factory, CLSCTX_LOCAL_SERVER,
-                                       REGCLS_MULTIPLEUSE, &cookie);
+    HRESULT hr =
+        CoRegisterClassObject(clsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     if (SUCCEEDED(hr))
     {
         MSG msg;

@@ -81,11 +81,17 @@ TEST_F(DoubleByteTest, TrailBackslashesAreNotSeparators)
     ScratchKey scratch("DoubleByte");
     CRegObject registrar;
     const std::string name = std::string("Key") + kTrailBackslash;
-    const std::string body = "'" + name + "' = s '" + kTrailBrace + "' {\n"
-                             "  Val Multi = m '" + std::string(kTrailBackslash) + "0\\0x'\n"
-                             "  '" + std::string(kTrailBrace) + "'\n"
+    const std::string body = "'" + name + "' = s '" + kTrailBrace +
+                             "' {\n"
+                             "  Val Multi = m '" +
+                             std::string(kTrailBackslash) +
+                             "0\\0x'\n"
+                             "  '" +
+                             std::string(kTrailBrace) +
+                             "'\n"
                              "}\n"
-                             "ForceRemove '" + name + "2'";
+                             "ForceRemove '" +
+                             name + "2'";
     const std::string script = ScriptUnder(scratch.Path(), body);
     ASSERT_SUCCEEDED(registrar.ApplyScriptText(script.c_str(), TRUE));
 

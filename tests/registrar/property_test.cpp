@@ -81,10 +81,7 @@ public:
         return Chance(20) ? "'" + out + "'" : out;
     }
 
-    std::string Name(const std::string &name)
-    {
-        return Chance(40) ? "'" + name + "'" : name;
-    }
+    std::string Name(const std::string &name) { return Chance(40) ? "'" + name + "'" : name; }
 
     ValueSpec Value(const std::string &name)
     {
@@ -145,9 +142,7 @@ public:
                 char high = digits[Below(22)], low = digits[Below(22)];
                 value.text += high;
                 value.text += low;
-                auto digit = [](char c) {
-                    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-                };
+                auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
                 value.bytes += static_cast<char>(digit(high) << 4 | digit(low));
             }
             if (value.text.empty())
@@ -176,8 +171,8 @@ public:
         if (depth < 3)
         {
             for (int i = 0, count = Below(depth == 0 ? 4 : 3); i < count; ++i)
-                key.children.push_back(Key(name + "c" + std::to_string(i), depth + 1,
-                                           allowNoRemove));
+                key.children.push_back(
+                    Key(name + "c" + std::to_string(i), depth + 1, allowNoRemove));
         }
         key.writeBlock = !key.values.empty() || !key.children.empty() || Chance(20);
         return key;
@@ -298,8 +293,8 @@ TEST(RegScriptPropertyTest, RegisterThenUnregisterRestoresTheTree)
 
         const std::vector<KeySpec> keys = Forest(generator, "k", true);
         const std::string script = ScriptUnder(scratch.Path(), Body(generator, keys));
-        SCOPED_TRACE("seed " + std::to_string(kSeed) + ", script " + std::to_string(run) +
-                     ":\n" + script);
+        SCOPED_TRACE("seed " + std::to_string(kSeed) + ", script " + std::to_string(run) + ":\n" +
+                     script);
 
         Snapshot registered = before;
         Snapshot left = before;

@@ -79,11 +79,12 @@ TEST_F(RegScriptTest, RootKeySpellings)
 
 TEST_F(RegScriptTest, KeysWithDefaultValuesAndNamedValues)
 {
-    ASSERT_SUCCEEDED(Register("Outer = s 'outer default' {\n"
-                              "  'Inner key' = S 'it''s' { Val Named = s 'named text' }\n"
-                              "  val 'Upper' = s x\n"
-                              "  Plain\n"
-                              "}\n"));
+    ASSERT_SUCCEEDED(
+        Register("Outer = s 'outer default' {\n"
+                 "  'Inner key' = S 'it''s' { Val Named = s 'named text' }\n"
+                 "  val 'Upper' = s x\n"
+                 "  Plain\n"
+                 "}\n"));
     EXPECT_EQ(std::string("outer default\0", 14), Value("Outer", NULL, REG_SZ));
     EXPECT_EQ(std::string("it's\0", 5), Value("Outer\\Inner key", NULL, REG_SZ));
     EXPECT_EQ(std::string("named text\0", 11), Value("Outer\\Inner key", "Named", REG_SZ));
@@ -92,19 +93,21 @@ TEST_F(RegScriptTest, KeysWithDefaultValuesAndNamedValues)
 
     // Registering again writes over and keeps one of everything.
     const std::string once = Dump();
-    ASSERT_SUCCEEDED(Register("Outer = s 'outer default' {\n"
-                              "  'Inner key' = S 'it''s' { Val Named = s 'named text' }\n"
-                              "  val 'Upper' = s x\n"
-                              "  Plain\n"
-                              "}\n"));
+    ASSERT_SUCCEEDED(
+        Register("Outer = s 'outer default' {\n"
+                 "  'Inner key' = S 'it''s' { Val Named = s 'named text' }\n"
+                 "  val 'Upper' = s x\n"
+                 "  Plain\n"
+                 "}\n"));
     EXPECT_EQ(once, Dump());
 }
 
 TEST_F(RegScriptTest, BinaryValues)
 {
-    ASSERT_SUCCEEDED(Register("Bin { Val Pair = b 0a1B\n Val NotHex = B zz\n"
-                              " Val Empty = B ''\n Val Long = B " +
-                              std::string(600, 'f') + " }"));
+    ASSERT_SUCCEEDED(
+        Register("Bin { Val Pair = b 0a1B\n Val NotHex = B zz\n"
+                 " Val Empty = B ''\n Val Long = B " +
+                 std::string(600, 'f') + " }"));
     EXPECT_EQ(std::string("\x0a\x1b", 2), Value("Bin", "Pair", REG_BINARY));
     EXPECT_EQ(std::string("\0", 1), Value("Bin", "NotHex", REG_BINARY));
     EXPECT_EQ(std::string(), Value("Bin", "Empty", REG_BINARY));
@@ -119,15 +122,17 @@ TEST_F(RegScriptTest, BinaryValues)
 
 TEST_F(RegScriptTest, MultiStringValues)
 {
-    ASSERT_SUCCEEDED(Register("Multi {\n"
-                              " Val Two = m 'first\\0second'\n"
-                              " Val Empty = M ''\n"
-                              " Val Doubled = M 'one\\0\\0two'\n"
-                              " Val Trailing = M 'one\\0'\n"
-                              " Val Backslash = M 'a\\b\\\\0c'\n"
-                              " Val Long = M '" + std::string(300, 'x') + "\\0" +
-                              std::string(300, 'y') + "'\n"
-                              "}"));
+    ASSERT_SUCCEEDED(
+        Register("Multi {\n"
+                 " Val Two = m 'first\\0second'\n"
+                 " Val Empty = M ''\n"
+                 " Val Doubled = M 'one\\0\\0two'\n"
+                 " Val Trailing = M 'one\\0'\n"
+                 " Val Backslash = M 'a\\b\\\\0c'\n"
+                 " Val Long = M '" +
+                 std::string(300, 'x') + "\\0" + std::string(300, 'y') +
+                 "'\n"
+                 "}"));
     EXPECT_EQ(std::string("first\0second\0\0", 14), Value("Multi", "Two", REG_MULTI_SZ));
     EXPECT_EQ(std::string("\0", 1), Value("Multi", "Empty", REG_MULTI_SZ));
     EXPECT_EQ(std::string("one\0\0", 5), Value("Multi", "Doubled", REG_MULTI_SZ));
@@ -140,8 +145,9 @@ TEST_F(RegScriptTest, MultiStringValues)
 
 TEST_F(RegScriptTest, NumberValues)
 {
-    ASSERT_SUCCEEDED(Register("Num { Val Small = d 255\n Val Big = D 4294967295\n"
-                              " Val Zero = d '0' }"));
+    ASSERT_SUCCEEDED(
+        Register("Num { Val Small = d 255\n Val Big = D 4294967295\n"
+                 " Val Zero = d '0' }"));
     const DWORD small = 255, big = 0xFFFFFFFF, zero = 0;
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(&small), 4),
               Value("Num", "Small", REG_DWORD));
@@ -215,8 +221,8 @@ TEST_F(RegScriptTest, EmptyKeyNamesAreRefused)
 
 TEST_F(RegScriptTest, ForceRemoveAndDeleteSpareProtectedNames)
 {
-    for (const char *name : {"CLSID", "clsid", "AppID", "Component Categories", "Software",
-                             "TypeLib", "security"})
+    for (const char *name :
+         {"CLSID", "clsid", "AppID", "Component Categories", "Software", "TypeLib", "security"})
     {
         const std::string foreign = Path(std::string(name) + "\\Foreign");
         SetStringValue(HKEY_CURRENT_USER, foreign, "keep", "me");
@@ -241,17 +247,19 @@ TEST_F(RegScriptTest, ForceRemoveRecreatesAndDeleteRemovesWholeTrees)
     SetStringValue(HKEY_CURRENT_USER, Path("Forced"), "stale", "1");
     SetStringValue(HKEY_CURRENT_USER, Path("Gone\\Sub"), NULL, "1");
     SetStringValue(HKEY_CURRENT_USER, Path("GoneToo"), NULL, "1");
-    ASSERT_SUCCEEDED(Register("ForceRemove Forced = s fresh { New }\n"
-                              "Delete Gone\n"
-                              "Delete GoneToo = s 'never written'\n"
-                              "Delete NeverThere\n"
-                              "After"));
-    EXPECT_EQ("(root)\n"
-              "\\After\n"
-              "\\Forced\n"
-              "\\Forced [] type 1: 66 72 65 73 68 00\n"
-              "\\Forced\\New\n",
-              Dump());
+    ASSERT_SUCCEEDED(
+        Register("ForceRemove Forced = s fresh { New }\n"
+                 "Delete Gone\n"
+                 "Delete GoneToo = s 'never written'\n"
+                 "Delete NeverThere\n"
+                 "After"));
+    EXPECT_EQ(
+        "(root)\n"
+        "\\After\n"
+        "\\Forced\n"
+        "\\Forced [] type 1: 66 72 65 73 68 00\n"
+        "\\Forced\\New\n",
+        Dump());
 }
 
 TEST_F(RegScriptTest, ForceRemoveWithNoRemoveDeletesTheNamedKey)
@@ -268,17 +276,19 @@ TEST_F(RegScriptTest, ForceRemoveWithNoRemoveDeletesTheNamedKey)
 TEST_F(RegScriptTest, UnregisterOfMissingKeysSucceeds)
 {
     const std::string before = Dump();
-    EXPECT_SUCCEEDED(Unregister("Missing = s x { Deeper { Val V = s y } Other }\n"
-                                "Val NotThere = s z\n"
-                                "AlsoMissing"));
+    EXPECT_SUCCEEDED(
+        Unregister("Missing = s x { Deeper { Val V = s y } Other }\n"
+                   "Val NotThere = s z\n"
+                   "AlsoMissing"));
     EXPECT_EQ(before, Dump());
 }
 
 TEST_F(RegScriptTest, UnregisterKeepsKeysWithForeignSubkeys)
 {
-    const std::string script = "ForceRemove App = s x { Val Named = s y\n Child }\n"
-                               "Lone { Val Named = s y }\n"
-                               "NoRemove Pinned { Val Named = s y }";
+    const std::string script =
+        "ForceRemove App = s x { Val Named = s y\n Child }\n"
+        "Lone { Val Named = s y }\n"
+        "NoRemove Pinned { Val Named = s y }";
     ASSERT_SUCCEEDED(Register(script));
     SetStringValue(HKEY_CURRENT_USER, Path("App\\Foreign"), NULL, "1");
     SetStringValue(HKEY_CURRENT_USER, Path("Lone"), "foreign value", "1");
@@ -287,14 +297,15 @@ TEST_F(RegScriptTest, UnregisterKeepsKeysWithForeignSubkeys)
     ASSERT_SUCCEEDED(Unregister(script));
     // App keeps its foreign subkey and therefore itself, with its default
     // value; the named value and the script's own child are gone.
-    EXPECT_EQ("(root)\n"
-              "\\App\n"
-              "\\App [] type 1: 78 00\n"
-              "\\App\\Foreign\n"
-              "\\App\\Foreign [] type 1: 31 00\n"
-              "\\Pinned\n"
-              "\\Pinned [foreign value] type 1: 31 00\n",
-              Dump());
+    EXPECT_EQ(
+        "(root)\n"
+        "\\App\n"
+        "\\App [] type 1: 78 00\n"
+        "\\App\\Foreign\n"
+        "\\App\\Foreign [] type 1: 31 00\n"
+        "\\Pinned\n"
+        "\\Pinned [foreign value] type 1: 31 00\n",
+        Dump());
 }
 
 TEST_F(RegScriptTest, NoRemoveValuesStay)
@@ -313,10 +324,11 @@ TEST_F(RegScriptTest, FailureInSecondRootBlockCleansOnlyThatBlock)
     const std::string second = ScriptUnder(
         m_scratch.Path(), "SecondOld\nSecondNew { Val Ok = s 1 }\nBroken = B abc\nLater");
     EXPECT_HR(E_FAIL, m_registrar.ApplyScriptText((first + second).c_str(), TRUE));
-    EXPECT_EQ("(root)\n"
-              "\\First\n"
-              "\\First [V] type 1: 31 00\n",
-              Dump());
+    EXPECT_EQ(
+        "(root)\n"
+        "\\First\n"
+        "\\First [V] type 1: 31 00\n",
+        Dump());
 
     // A third block after the failing one is never reached.
     const std::string third = ScriptUnder(m_scratch.Path(), "Third");
@@ -332,10 +344,8 @@ TEST_F(RegScriptTest, UndefinedReplacementFailsBeforeAnyWrite)
     EXPECT_HR(DISP_E_EXCEPTION, m_registrar.ApplyScriptText(script.c_str(), TRUE));
     EXPECT_FALSE(KeyExists(Path("KnownKey")));
 
-    ASSERT_SUCCEEDED(m_registrar.ApplyScriptText(ScriptUnder(m_scratch.Path(),
-                                                             "%known% = s '100%% %Known%'")
-                                                     .c_str(),
-                                                 TRUE));
+    ASSERT_SUCCEEDED(m_registrar.ApplyScriptText(
+        ScriptUnder(m_scratch.Path(), "%known% = s '100%% %Known%'").c_str(), TRUE));
     EXPECT_EQ(std::string("100% KnownKey\0", 14), Value("KnownKey", NULL, REG_SZ));
 }
 

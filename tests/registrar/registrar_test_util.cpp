@@ -123,8 +123,8 @@ std::string DumpTree(HKEY root, const std::string &path)
 void CreateKey(HKEY root, const std::string &path)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &key, NULL))
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL))
         << path;
     RegCloseKey(key);
 }
@@ -132,8 +132,8 @@ void CreateKey(HKEY root, const std::string &path)
 void SetStringValue(HKEY root, const std::string &path, const char *name, const char *text)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &key, NULL))
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL))
         << path;
     LONG result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
                                  static_cast<DWORD>(strlen(text) + 1));

@@ -21,8 +21,8 @@ TEST(RegistryKeyScriptTest, CreateHoldsTheNewKeyOrNothingChanges)
     ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue("text", "S"));
 
     // A name the registry refuses leaves the held key as it was.
-    EXPECT_NE(ERROR_SUCCESS, key.Create(scratch.Handle(), std::string(300, 'x').c_str(),
-                                        KEY_READ | KEY_WRITE));
+    EXPECT_NE(ERROR_SUCCESS,
+              key.Create(scratch.Handle(), std::string(300, 'x').c_str(), KEY_READ | KEY_WRITE));
     EXPECT_EQ(first, key.Handle());
 
     // Creating an existing key opens it.
@@ -33,21 +33,21 @@ TEST(RegistryKeyScriptTest, CreateHoldsTheNewKeyOrNothingChanges)
     ASSERT_EQ(ERROR_SUCCESS, key.SetMultiStringValue(NULL, "a\0b\0\0", 5));
     key.Close();
 
-    EXPECT_EQ("(root)\n"
-              "\\First\n"
-              "\\First [B] type 3: 00 ff\n"
-              "\\First [D] type 4: 04 03 02 01\n"
-              "\\First [Empty] type 3:\n"
-              "\\First [S] type 1: 74 65 78 74 00\n"
-              "\\First [] type 7: 61 00 62 00 00\n",
-              DumpTree(HKEY_CURRENT_USER, scratch.Path()));
+    EXPECT_EQ(
+        "(root)\n"
+        "\\First\n"
+        "\\First [B] type 3: 00 ff\n"
+        "\\First [D] type 4: 04 03 02 01\n"
+        "\\First [Empty] type 3:\n"
+        "\\First [S] type 1: 74 65 78 74 00\n"
+        "\\First [] type 7: 61 00 62 00 00\n",
+        DumpTree(HKEY_CURRENT_USER, scratch.Path()));
 }
 
 TEST(RegistryKeyScriptTest, DeleteKeyTreeRemovesEveryLevel)
 {
     ScratchKey scratch("KeyTree");
-    for (const char *path : {"Tree\\A\\A1\\A11", "Tree\\A\\A2", "Tree\\B", "Tree\\C\\C1",
-                             "Other"})
+    for (const char *path : {"Tree\\A\\A1\\A11", "Tree\\A\\A2", "Tree\\B", "Tree\\C\\C1", "Other"})
         SetStringValue(HKEY_CURRENT_USER, scratch.Path() + "\\" + path, "v", "1");
 
     CRegistryKey parent;
@@ -60,8 +60,8 @@ TEST(RegistryKeyScriptTest, DeleteKeyTreeRemovesEveryLevel)
     EXPECT_EQ("(root)\n\\Other\n\\Other [v] type 1: 31 00\n",
               DumpTree(HKEY_CURRENT_USER, scratch.Path()));
     // The borrowed handle is still open.
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(scratch.Handle(), NULL, NULL, NULL, NULL, NULL,
-                                              NULL, NULL, NULL, NULL, NULL, NULL));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(scratch.Handle(), NULL, NULL, NULL, NULL, NULL, NULL,
+                                              NULL, NULL, NULL, NULL, NULL));
 }
 
 // The snapshots the script tests compare hold every value, also those after

@@ -71,8 +71,7 @@ TEST(ScanCommandLineTest, EveryDelimiterStartsACandidate)
     EXPECT_EQ(OPTION_SERVICE, Scan(" -/Service"));
     EXPECT_EQ(OPTION_SERVICE, Scan(" -x-Service"));
     // A quoted path with a hyphen and a slash in it, then the option.
-    EXPECT_EQ(OPTION_SERVICE,
-              ScanCommandLine("\"C:\\my-tools/Kestor\\ZovKestor.exe\" -Service"));
+    EXPECT_EQ(OPTION_SERVICE, ScanCommandLine("\"C:\\my-tools/Kestor\\ZovKestor.exe\" -Service"));
     // An option word inside the path alone is no option.
     EXPECT_EQ(OPTION_NONE, ScanCommandLine("C:\\x\\-Service\\ZovKestor.exe"));
     EXPECT_EQ(OPTION_SERVICE, ScanCommandLine("C:\\tools\\ZovKestor.exe -Service"));
@@ -104,9 +103,8 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExA(m_root.Handle(), "AppID\\" KESTOR_APPID_TEXT, 0, NULL, 0,
-                                  KEY_ALL_ACCESS, NULL, &m_server, NULL));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(m_root.Handle(), "AppID\\" KESTOR_APPID_TEXT, 0,
+                                                 NULL, 0, KEY_ALL_ACCESS, NULL, &m_server, NULL));
     }
     void TearDown() override
     {
@@ -166,9 +164,9 @@ TEST_F(ServiceModeTest, AbsentOrMalformedValueMeansLocalServer)
     // A string stored without its terminator. The registry adds a NUL the
     // count left out when one follows the data, so none may follow here.
     const WCHAR unterminated[] = {L'Z', L'o', L'v', L'X'};
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(m_server, L"LocalService", 0, REG_SZ,
-                                            reinterpret_cast<const BYTE *>(unterminated),
-                                            3 * sizeof(WCHAR)));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(m_server, L"LocalService", 0, REG_SZ,
+                             reinterpret_cast<const BYTE *>(unterminated), 3 * sizeof(WCHAR)));
     EXPECT_EQ(FALSE, Decide());
 }
 

@@ -24,8 +24,7 @@ int main(int argc, char **argv)
     char byte;
     DWORD read = 0;
     while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &read, NULL) && read > 0)
-    {
-    }
+    {}
     CloseServiceHandle(service);
     return 0;
 }

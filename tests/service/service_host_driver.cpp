@@ -40,8 +40,7 @@ class Stopwatch
 public:
     explicit Stopwatch(std::string what)
         : m_what(std::move(what)), m_start(std::chrono::steady_clock::now())
-    {
-    }
+    {}
     ~Stopwatch()
     {
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -335,11 +334,12 @@ std::string EventText(const std::string &messageFile, const char *insertion)
         return "<no module>";
     DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insertion)};
     char text[512] = "";
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                  module, 0, 0, text, sizeof text,
-                                  reinterpret_cast<va_list *>(arguments));
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0,
+                       text, sizeof text, reinterpret_cast<va_list *>(arguments));
     FreeLibrary(module);
-    return length > 0 ? std::string(text, length) : "<error " + std::to_string(GetLastError()) + ">";
+    return length > 0 ? std::string(text, length)
+                      : "<error " + std::to_string(GetLastError()) + ">";
 }
 
 SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service)
@@ -406,10 +406,10 @@ public:
     NameTaker()
     {
         ServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE));
-        m_handle = CreateServiceA(manager, "KestorNameTaker", kServiceName, SERVICE_ALL_ACCESS,
-                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                  SERVICE_ERROR_NORMAL, "C:\\windows\\system32\\notepad.exe",
-                                  NULL, NULL, NULL, NULL, NULL);
+        m_handle =
+            CreateServiceA(manager, "KestorNameTaker", kServiceName, SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                           "C:\\windows\\system32\\notepad.exe", NULL, NULL, NULL, NULL, NULL);
     }
     ~NameTaker()
     {
@@ -528,8 +528,7 @@ protected:
 // ===================== Registration =====================
 
 class Registration : public ProcessTest
-{
-};
+{};
 
 TEST_F(Registration, NoOptionWithoutRegistrationEndsWithFileNotFound)
 {
@@ -538,7 +537,8 @@ TEST_F(Registration, NoOptionWithoutRegistrationEndsWithFileNotFound)
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program + " -Embedding"));
     // Options that do not end the line are no options: nothing registers.
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program + " -RegServer "));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RunToEnd(m_program + " -RegServer -Verbose"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+              RunToEnd(m_program + " -RegServer -Verbose"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
 }
 
@@ -552,8 +552,8 @@ TEST_F(Registration, RegServerRegistersTheClassWithoutServiceValues)
     EXPECT_EQ(Bytes("ZovKestor", 10), bytes);
     EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
     EXPECT_FALSE(ReadAppIdValue("ServiceParameters", &type, &bytes));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, (std::string(kClassKey) +
-                                                      "\\LocalServer32").c_str()));
+    EXPECT_TRUE(
+        RegistryKeyExists(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\LocalServer32").c_str()));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" KESTOR_LIBID_TEXT));
     EXPECT_FALSE(ServiceExists());
 
@@ -619,13 +619,13 @@ TEST_F(Registration, ServiceCreatesTheEntryWithAQuotedPathAndTheAppIdValues)
     EXPECT_EQ(Bytes("-Service", 9), bytes);
 
     // Event Viewer takes the text of the service's events from the program.
-    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile", &type,
-                                  &bytes));
+    ASSERT_TRUE(
+        ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile", &type, &bytes));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
     EXPECT_EQ(program, bytes.c_str());
     EXPECT_EQ("Service started", EventText(bytes.c_str(), "Service started"));
-    EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "TypesSupported", &type,
-                                  &bytes));
+    EXPECT_TRUE(
+        ReadRegistryValue(HKEY_LOCAL_MACHINE, kEventSourceKey, "TypesSupported", &type, &bytes));
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
 
     // The next service registration keeps the entry: what an administrator
@@ -685,8 +685,8 @@ TEST_F(Registration, ServiceWithItsDisplayNameTakenRegistersALocalServerAndFails
     DWORD type = 0;
     std::string bytes;
     EXPECT_FALSE(ReadAppIdValue("LocalService", &type, &bytes));
-    EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, (std::string(kClassKey) +
-                                                      "\\LocalServer32").c_str()));
+    EXPECT_TRUE(
+        RegistryKeyExists(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\LocalServer32").c_str()));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" KESTOR_LIBID_TEXT));
 }
 
@@ -830,8 +830,8 @@ std::string EventTrace()
         if (c == '/')
             c = '\\';
     std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return text;
     char chunk[4096];
@@ -883,9 +883,8 @@ bool RegisterProxyLibrary()
     if (library == NULL)
         return false;
     typedef HRESULT(STDAPICALLTYPE * RegisterFunction)();
-    RegisterFunction registerServer =
-        reinterpret_cast<RegisterFunction>(
-            reinterpret_cast<void *>(GetProcAddress(library, "DllRegisterServer")));
+    RegisterFunction registerServer = reinterpret_cast<RegisterFunction>(
+        reinterpret_cast<void *>(GetProcAddress(library, "DllRegisterServer")));
     HRESULT hr = registerServer != NULL ? registerServer() : E_FAIL;
     FreeLibrary(library);
     return SUCCEEDED(hr);
@@ -909,8 +908,8 @@ void WriteThroughBroker(IUnknown *object, const wchar_t *name, const char *text)
     DWORD type = 0;
     std::string bytes;
     std::string narrowName(name, name + std::wcslen(name));
-    ASSERT_TRUE(ReadRegistryValue(HKEY_CLASSES_ROOT, "GPI\\Settings", narrowName.c_str(), &type,
-                                  &bytes));
+    ASSERT_TRUE(
+        ReadRegistryValue(HKEY_CLASSES_ROOT, "GPI\\Settings", narrowName.c_str(), &type, &bytes));
     EXPECT_EQ(std::string(text, std::strlen(text) + 1), bytes);
 }
 
@@ -1131,8 +1130,8 @@ TEST_F(ServiceLife, ServiceKeepsAHeldEntryAndTheServiceServesAtOnce)
             EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), QueryStatus(service).dwCurrentState);
             // Not deleted: a deleted entry refuses even a change of nothing.
             EXPECT_TRUE(ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                             SERVICE_NO_CHANGE, NULL, NULL, NULL, NULL, NULL,
-                                             NULL, NULL))
+                                             SERVICE_NO_CHANGE, NULL, NULL, NULL, NULL, NULL, NULL,
+                                             NULL))
                 << GetLastError();
         }
         IUnknown *object = NULL;
@@ -1180,9 +1179,10 @@ TEST_F(ServiceLife, UnregServerCountsAHeldEntryAsRemoved)
     DWORD code = 0;
     std::string output = RunHidden(m_program + " -UnregServer", &code);
     EXPECT_EQ(0u, code);
-    EXPECT_EQ("ZovKestor: Service marked for deletion: it goes when the last handle to it "
-              "closes\r\n",
-              output);
+    EXPECT_EQ(
+        "ZovKestor: Service marked for deletion: it goes when the last handle to it "
+        "closes\r\n",
+        output);
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kServerAppIdKey));
     EXPECT_TRUE(ServiceExists());
 

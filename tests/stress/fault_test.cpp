@@ -55,10 +55,10 @@ TEST(Faults, ClientKilledWhileHoldingTheObject)
     NamedEvent survivorGo(UniqueEventName("go"));
     Child victim, survivor;
     ASSERT_TRUE(victim.Start(Client() + " hold " + victimReady.Name()));
-    ASSERT_TRUE(victimReady.Wait(120000)) << "victim never got the object, exit 0x" << std::hex
-                                          << victim.ExitCode();
-    ASSERT_TRUE(survivor.Start(Client() + " holdwrite survivor 50 " + survivorReady.Name() +
-                               " " + survivorGo.Name()));
+    ASSERT_TRUE(victimReady.Wait(120000))
+        << "victim never got the object, exit 0x" << std::hex << victim.ExitCode();
+    ASSERT_TRUE(survivor.Start(Client() + " holdwrite survivor 50 " + survivorReady.Name() + " " +
+                               survivorGo.Name()));
     ASSERT_TRUE(survivorReady.Wait(120000)) << "survivor never got the object";
 
     victim.Kill();
@@ -134,8 +134,7 @@ TEST(Faults, StopControlWhileClientsAreCalling)
     ASSERT_SUCCEEDED(CreateBroker(broker.Out()));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState());
     EXPECT_SUCCEEDED(broker->SetSettingValue(SettingValueString, Bstr(L"GPI\\Settings").Get(),
-                                             Bstr(L"after-restart").Get(),
-                                             Bstr(L"served").Get()));
+                                             Bstr(L"after-restart").Get(), Bstr(L"served").Get()));
     StoredValue value;
     EXPECT_TRUE(ReadSetting(L"after-restart", &value) && value == StringValue(L"served"));
     broker.Reset();

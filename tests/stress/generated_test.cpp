@@ -25,12 +25,13 @@ const int kFewestOfAKind = 3;
 
 // The kinds of input the generator makes, as it tallies them.
 const char *const kInputKinds[] = {
-    "type 1", "odd type", "random type",
-    "null-or-empty path", "prefix path", "longer path", "case-changed path", "slash path",
-    "dotted path", "other root", "32 K path", "path with NUL", "random path",
-    "null name", "empty name", "name with backslashes", "name with NUL", "long name",
-    "earlier name", "default value name", "ordinary name",
-    "null data", "empty data", "large data", "data with NULs", "ordinary data"};
+    "type 1",         "odd type",     "random type",       "null-or-empty path",
+    "prefix path",    "longer path",  "case-changed path", "slash path",
+    "dotted path",    "other root",   "32 K path",         "path with NUL",
+    "random path",    "null name",    "empty name",        "name with backslashes",
+    "name with NUL",  "long name",    "earlier name",      "default value name",
+    "ordinary name",  "null data",    "empty data",        "large data",
+    "data with NULs", "ordinary data"};
 
 // What a caller is allowed: type 1, a name and data, and a path that agrees
 // with "GPI\Settings" over its first min(length, 12) units, exactly.
@@ -97,7 +98,12 @@ private:
         static const wchar_t punctuation[] = L"\\/.:*? {}%'\"";
         switch (Pick(10))
         {
-        case 0: case 1: case 2: case 3: case 4: case 5:
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
             return static_cast<wchar_t>(L'!' + Pick(94));
         case 6:
             return punctuation[Pick(static_cast<int>(wcslen(punctuation)))];
@@ -118,8 +124,11 @@ private:
 
     int MakeType()
     {
-        static const int odd[] = {0, 2, 3, -1, 0x10001, static_cast<int>(0x80000001u),
-                                  0x7FFFFFFF, static_cast<int>(0x80000000u), 0x101};
+        static const int odd[] = {0,          2,
+                                  3,          -1,
+                                  0x10001,    static_cast<int>(0x80000001u),
+                                  0x7FFFFFFF, static_cast<int>(0x80000000u),
+                                  0x101};
         if (Chance(78))
         {
             Count("type 1");
@@ -137,11 +146,15 @@ private:
     void MakePath(GeneratedCall *call, std::ostringstream &kind)
     {
         static const std::wstring fixed = L"GPI\\Settings";
-        static const wchar_t *const roots[] = {
-            L"HKEY_CLASSES_ROOT\\GPI\\Settings", L"HKCR\\GPI\\Settings",
-            L"HKEY_CURRENT_USER\\GPI\\Settings", L"HKEY_LOCAL_MACHINE\\GPI\\Settings",
-            L"Software\\Classes\\GPI\\Settings", L"\\\\server\\GPI\\Settings",
-            L"CLSID", L"AppID\\" KESTOR_APPID_TEXT, L"..\\GPI\\Settings"};
+        static const wchar_t *const roots[] = {L"HKEY_CLASSES_ROOT\\GPI\\Settings",
+                                               L"HKCR\\GPI\\Settings",
+                                               L"HKEY_CURRENT_USER\\GPI\\Settings",
+                                               L"HKEY_LOCAL_MACHINE\\GPI\\Settings",
+                                               L"Software\\Classes\\GPI\\Settings",
+                                               L"\\\\server\\GPI\\Settings",
+                                               L"CLSID",
+                                               L"AppID\\" KESTOR_APPID_TEXT,
+                                               L"..\\GPI\\Settings"};
         std::wstring &path = call->path;
         switch (Pick(13))
         {
@@ -150,17 +163,20 @@ private:
             kind << ", null-or-empty path";
             Count("null-or-empty path");
             return;
-        case 1: case 2:
+        case 1:
+        case 2:
             path = fixed.substr(0, Pick(13));
             kind << ", prefix path";
             Count("prefix path");
             break;
-        case 3: case 4:
+        case 3:
+        case 4:
             path = fixed + (Chance(50) ? L"\\" : L"") + Units(Pick(40));
             kind << ", longer path";
             Count("longer path");
             break;
-        case 5: {
+        case 5:
+        {
             path = fixed.substr(0, 1 + Pick(12));
             size_t at = Pick(static_cast<int>(path.size()));
             path[at] = iswupper(path[at]) ? towlower(path[at]) : towupper(path[at]);
@@ -173,7 +189,8 @@ private:
             kind << ", slash path";
             Count("slash path");
             break;
-        case 7: {
+        case 7:
+        {
             path = fixed;
             path.insert(Pick(13), Chance(50) ? L".." : L"\\..\\");
             kind << ", dotted path";
@@ -234,7 +251,8 @@ private:
             call->name = base + L'\0' + Units(Pick(30));
             Count("name with NUL");
             break;
-        case 4: {
+        case 4:
+        {
             static const size_t lengths[] = {16382, 16383, 16384, 16385, 16500, 20000};
             call->name = base + L"-" + std::wstring(lengths[Pick(6)] - base.size() - 1, L'L');
             Count("long name");
@@ -271,7 +289,10 @@ private:
             kind << ", null data";
             Count("null data");
             return;
-        case 1: case 2: case 3: case 4:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
             call->data = L"";
             Count("empty data");
             break;
@@ -279,7 +300,12 @@ private:
             call->data = Units(64 * 1024 + Pick(448 * 1024));  // up to 1 MiB
             Count("large data");
             break;
-        case 6: case 7: case 8: case 9: case 10: case 11:
+        case 6:
+        case 7:
+        case 8:
+        case 9:
+        case 10:
+        case 11:
             call->data = Units(Pick(20)) + L'\0' + Units(Pick(20)) + L'\0';
             Count("data with NULs");
             break;
@@ -305,9 +331,9 @@ HRESULT DirectWriteResult(const std::wstring &name, const std::wstring &data)
     if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
         ERROR_SUCCESS)
         return E_UNEXPECTED;
-    LONG result = RegSetValueExW(key, name.c_str(), 0, REG_SZ,
-                                 reinterpret_cast<const BYTE *>(data.c_str()),
-                                 static_cast<DWORD>((data.size() + 1) * 2));
+    LONG result =
+        RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * 2));
     RegCloseKey(key);
     RegDeleteTreeW(HKEY_CURRENT_USER, path);
     RegDeleteKeyW(HKEY_CURRENT_USER, path);
@@ -317,8 +343,8 @@ HRESULT DirectWriteResult(const std::wstring &name, const std::wstring &data)
 bool TransportFailure(HRESULT hr)
 {
     return HRESULT_FACILITY(hr) == FACILITY_RPC ||
-           (HRESULT_FACILITY(hr) == FACILITY_WIN32 && (HRESULT_CODE(hr) >= 1700 &&
-                                                       HRESULT_CODE(hr) <= 1900));
+           (HRESULT_FACILITY(hr) == FACILITY_WIN32 &&
+            (HRESULT_CODE(hr) >= 1700 && HRESULT_CODE(hr) <= 1900));
 }
 
 unsigned SeedFromEnvironment()
@@ -333,8 +359,8 @@ TEST(GeneratedInputs, EveryResultFollowsTheRuleAndNothingElseChanges)
 {
     TimedScope timer("generated-input suite");
     const unsigned seed = SeedFromEnvironment();
-    SCOPED_TRACE(testing::Message() << "seed 0x" << std::hex << seed
-                                    << " (rerun with KESTOR_STRESS_SEED)");
+    SCOPED_TRACE(testing::Message()
+                 << "seed 0x" << std::hex << seed << " (rerun with KESTOR_STRESS_SEED)");
     ComApartment com;
     ASSERT_SUCCEEDED(com.Result());
     std::string failure = RegisterBroker(false);
@@ -358,9 +384,8 @@ TEST(GeneratedInputs, EveryResultFollowsTheRuleAndNothingElseChanges)
 
     // A null path is the server's own choice (empty, or refused); learn it
     // once and hold the server to it for the rest of the run.
-    HRESULT nullPathResult = broker->SetSettingValue(SettingValueString, NULL,
-                                                     Bstr(L"gen-null-path").Get(),
-                                                     Bstr(L"probe").Get());
+    HRESULT nullPathResult = broker->SetSettingValue(
+        SettingValueString, NULL, Bstr(L"gen-null-path").Get(), Bstr(L"probe").Get());
     ASSERT_TRUE(nullPathResult == S_OK || nullPathResult == E_INVALIDARG)
         << std::hex << nullPathResult;
     ValueMap model;  // what GPI\Settings must hold
@@ -380,7 +405,7 @@ TEST(GeneratedInputs, EveryResultFollowsTheRuleAndNothingElseChanges)
         EXPECT_EQ("", DescribeDifference(userBefore, SnapshotTree(HKEY_CURRENT_USER, L"GPI")));
         EXPECT_EQ("", DescribeDifference(machineBefore, SnapshotTree(HKEY_LOCAL_MACHINE, L"GPI")));
         EXPECT_EQ("", DescribeDifference(appIdBefore, SnapshotTree(HKEY_CLASSES_ROOT,
-                                                                  L"AppID\\" KESTOR_APPID_TEXT)));
+                                                                   L"AppID\\" KESTOR_APPID_TEXT)));
     };
 
     Generator generator(seed);
@@ -406,8 +431,8 @@ TEST(GeneratedInputs, EveryResultFollowsTheRuleAndNothingElseChanges)
         Bstr name = call.nullName ? Bstr() : Bstr(call.name);
         Bstr data = call.nullData ? Bstr() : Bstr(call.data);
         const double callStart = Now();
-        HRESULT hr = broker->SetSettingValue(static_cast<SettingValueType>(call.type),
-                                             path.Get(), name.Get(), data.Get());
+        HRESULT hr = broker->SetSettingValue(static_cast<SettingValueType>(call.type), path.Get(),
+                                             name.Get(), data.Get());
         if (call.data.size() > 64 * 1024 || call.path.size() > 32 * 1024)
         {
             ++largeCalls;
@@ -436,8 +461,8 @@ TEST(GeneratedInputs, EveryResultFollowsTheRuleAndNothingElseChanges)
                 EXPECT_FALSE(present) << "call " << i << " left a value: " << call.kind;
             else
                 EXPECT_TRUE(present && stored == wanted->second)
-                    << "call " << i << ": value differs from the last accepted write ("
-                    << call.kind << ")";
+                    << "call " << i << ": value differs from the last accepted write (" << call.kind
+                    << ")";
         }
         if (i % 250 == 249)
             checkTrees(i);
@@ -451,11 +476,12 @@ TEST(GeneratedInputs, EveryResultFollowsTheRuleAndNothingElseChanges)
     // The server still answers, and no subkey ever appeared under Settings.
     EXPECT_SUCCEEDED(broker->SetSettingValue(SettingValueString, Bstr(L"GPI\\Settings").Get(),
                                              Bstr(L"gen-final").Get(), Bstr(L"alive").Get()));
-    std::printf("[generated] %d calls in %.2f s (%.2f ms each, checks included): %d accepted, "
-                "%d refused with E_INVALIDARG, %d other failures; the %d calls with 32 K+ "
-                "paths or 64 K+ data took %.2f s of it\n",
-                kCalls, elapsed, elapsed * 1000 / kCalls, accepted, refused, registryRefused,
-                largeCalls, largeSeconds);
+    std::printf(
+        "[generated] %d calls in %.2f s (%.2f ms each, checks included): %d accepted, "
+        "%d refused with E_INVALIDARG, %d other failures; the %d calls with 32 K+ "
+        "paths or 64 K+ data took %.2f s of it\n",
+        kCalls, elapsed, elapsed * 1000 / kCalls, accepted, refused, registryRefused, largeCalls,
+        largeSeconds);
     // Every kind of input came up often enough for the calls above to speak
     // for it.
     for (const auto &kind : generator.Tally())

@@ -77,10 +77,11 @@ void RunLoad(const char *mode)
         arguments.push_back("write " + std::string(mode) + std::to_string(k) + " " +
                             std::to_string(kWritesEach));
     const double elapsed = RunTogether(arguments, mode);
-    std::printf("[load] %s: %d writes by %d processes in %.2f s (%.2f ms per write overall); "
-                "%d ZovKestor processes when the clients were done\n",
-                mode, kClients * kWritesEach, kClients, elapsed,
-                elapsed * 1000 / (kClients * kWritesEach), ProcessCount("ZovKestor.exe"));
+    std::printf(
+        "[load] %s: %d writes by %d processes in %.2f s (%.2f ms per write overall); "
+        "%d ZovKestor processes when the clients were done\n",
+        mode, kClients * kWritesEach, kClients, elapsed, elapsed * 1000 / (kClients * kWritesEach),
+        ProcessCount("ZovKestor.exe"));
 
     EXPECT_EQ(0, WrongValues(mode, kClients, kWritesEach)) << "values missing or with wrong data";
     TreeSnapshot tree = SnapshotTree(HKEY_CLASSES_ROOT, L"GPI");
@@ -122,8 +123,7 @@ TEST(Load, ShortLivedClientsChurnTheLocalServer)
     DeleteGpiTree();
     std::vector<std::string> arguments;
     for (int k = 0; k < kChurnClients; ++k)
-        arguments.push_back("churn churn" + std::to_string(k) + " " +
-                            std::to_string(kChurnCycles));
+        arguments.push_back("churn churn" + std::to_string(k) + " " + std::to_string(kChurnCycles));
     const double elapsed = RunTogether(arguments, "churn");
     std::printf("[load] churn: %d activations by %d processes in %.2f s\n",
                 kChurnClients * kChurnCycles, kChurnClients, elapsed);

@@ -40,8 +40,8 @@ bool Child::Start(const std::string &commandLine)
     startup.cb = sizeof startup;
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    return CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                          &m_info) != FALSE;
+    return CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &m_info) !=
+           FALSE;
 }
 
 bool Child::Wait(DWORD milliseconds)
@@ -68,8 +68,7 @@ void Child::Kill()
 
 NamedEvent::NamedEvent(const std::string &name)
     : m_name(name), m_handle(CreateEventA(NULL, TRUE, FALSE, name.c_str()))
-{
-}
+{}
 
 NamedEvent::~NamedEvent()
 {
@@ -80,8 +79,8 @@ NamedEvent::~NamedEvent()
 std::string UniqueEventName(const char *tag)
 {
     static LONG counter = 0;
-    return std::string("KestorStress-") + tag + "-" + std::to_string(GetCurrentProcessId()) +
-           "-" + std::to_string(InterlockedIncrement(&counter));
+    return std::string("KestorStress-") + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(InterlockedIncrement(&counter));
 }
 
 DWORD RunToEnd(const std::string &commandLine, DWORD milliseconds, DWORD timedOutCode)
@@ -185,7 +184,8 @@ std::string StartServiceAndWait()
     return std::string();
 }
 
-ComApartment::ComApartment() : m_result(CoInitializeEx(NULL, COINIT_MULTITHREADED)) {}
+ComApartment::ComApartment() : m_result(CoInitializeEx(NULL, COINIT_MULTITHREADED))
+{}
 
 ComApartment::~ComApartment()
 {
@@ -208,8 +208,7 @@ void KestorRef::Reset()
 
 Bstr::Bstr(const std::wstring &text)
     : m_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-{
-}
+{}
 
 Bstr::~Bstr()
 {
@@ -229,8 +228,7 @@ StoredValue StringValue(const std::wstring &text)
 bool ReadSetting(const std::wstring &name, StoredValue *value)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, KESTOR_SETTINGS_KEY_W, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     DWORD size = 0;
     LONG result = RegQueryValueExW(key, name.c_str(), NULL, &value->type, NULL, &size);
@@ -271,8 +269,7 @@ void SnapshotKey(HKEY key, const std::wstring &path, TreeSnapshot *tree)
     for (DWORD i = 0; i < subkeys; ++i)
     {
         DWORD length = static_cast<DWORD>(subkey.size());
-        if (RegEnumKeyExW(key, i, subkey.data(), &length, NULL, NULL, NULL, NULL) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExW(key, i, subkey.data(), &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             continue;
         std::wstring childName(subkey.data(), length);
         HKEY child;
@@ -321,17 +318,17 @@ std::string DescribeDifference(const TreeSnapshot &before, const TreeSnapshot &a
         {
             auto other = found->second.find(value.first);
             if (other == found->second.end())
-                out << "value removed: \"" << Narrow(key.first) << "\" : \""
-                    << Narrow(value.first) << "\"\n";
+                out << "value removed: \"" << Narrow(key.first) << "\" : \"" << Narrow(value.first)
+                    << "\"\n";
             else if (other->second != value.second)
-                out << "value changed: \"" << Narrow(key.first) << "\" : \""
-                    << Narrow(value.first) << "\" (" << value.second.bytes.size() << " -> "
-                    << other->second.bytes.size() << " bytes)\n";
+                out << "value changed: \"" << Narrow(key.first) << "\" : \"" << Narrow(value.first)
+                    << "\" (" << value.second.bytes.size() << " -> " << other->second.bytes.size()
+                    << " bytes)\n";
         }
         for (const auto &value : found->second)
             if (key.second.find(value.first) == key.second.end())
-                out << "value added: \"" << Narrow(key.first) << "\" : \""
-                    << Narrow(value.first) << "\"\n";
+                out << "value added: \"" << Narrow(key.first) << "\" : \"" << Narrow(value.first)
+                    << "\"\n";
     }
     for (const auto &key : after)
         if (before.find(key.first) == before.end())
@@ -354,7 +351,8 @@ double Now()
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-TimedScope::TimedScope(const char *what) : m_what(what), m_start(Now()) {}
+TimedScope::TimedScope(const char *what) : m_what(what), m_start(Now())
+{}
 
 TimedScope::~TimedScope()
 {

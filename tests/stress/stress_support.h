@@ -64,8 +64,7 @@ std::string UniqueEventName(const char *tag);
 
 // Runs a program to its end; the full 32-bit exit code, or `timedOutCode`
 // (after killing it) when it takes longer than the time allowed.
-DWORD RunToEnd(const std::string &commandLine, DWORD milliseconds,
-               DWORD timedOutCode = 0xDEAD0001);
+DWORD RunToEnd(const std::string &commandLine, DWORD milliseconds, DWORD timedOutCode = 0xDEAD0001);
 
 // "ZovKestor.exe -RegServer" or "-Service", then the proxy through regsvr32.
 // Empty on success, else what failed.
@@ -108,7 +107,11 @@ public:
     ~KestorRef() { Reset(); }
     KestorRef(const KestorRef &) = delete;
     KestorRef &operator=(const KestorRef &) = delete;
-    IKestor **Out() { Reset(); return &m_ptr; }
+    IKestor **Out()
+    {
+        Reset();
+        return &m_ptr;
+    }
     IKestor *operator->() const { return m_ptr; }
     IKestor *Get() const { return m_ptr; }
     void Reset();

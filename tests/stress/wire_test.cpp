@@ -36,10 +36,7 @@ protected:
         delete s_timer;
     }
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(s_failure.empty()) << s_failure;
-    }
+    void SetUp() override { ASSERT_TRUE(s_failure.empty()) << s_failure; }
 
     static HRESULT Call(int type, const Bstr &path, const Bstr &name, const Bstr &data)
     {
@@ -151,7 +148,7 @@ TEST_F(WireTest, AcceptedPathsWriteIntoSettingsItselfAndNoSubkey)
         L"GPI\\Settings\\Audio",
         L"GPI\\SettingsX",
         L"GPI\\Settings\\..\\..\\Software",
-        std::wstring(L"GPI\0XYZ", 7),                // compared up to the first NUL
+        std::wstring(L"GPI\0XYZ", 7),  // compared up to the first NUL
         std::wstring(L"GPI\\Settings\0junk", 17),
         L"GPI\\Settings\\" + std::wstring(32768, L'k'),  // 32 K units
     };
@@ -234,7 +231,8 @@ TEST_F(WireTest, StringsArriveWhole)
     EXPECT_FALSE(ReadSetting(L"wire-long-path-refused", &value));
 
     // A 1 MiB name whose first NUL comes early names the short value.
-    std::wstring longName = std::wstring(L"wire-long-name") + L'\0' + std::wstring(512 * 1024, L'n');
+    std::wstring longName =
+        std::wstring(L"wire-long-name") + L'\0' + std::wstring(512 * 1024, L'n');
     ASSERT_SUCCEEDED(Write(kSettings, longName, L"short name"));
     EXPECT_TRUE(ReadSetting(L"wire-long-name", &value) && value == StringValue(L"short name"));
 

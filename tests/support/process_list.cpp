@@ -15,8 +15,7 @@ int ProcessCount(const char *exeName)
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     int count = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry))
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
     {
         const char *name = entry.szExeFile;
         const char *slash = std::strrchr(name, '\\');

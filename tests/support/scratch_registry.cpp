@@ -19,8 +19,8 @@ ScratchKey::ScratchKey(const char *tag) : m_key(NULL)
                   GetCurrentProcessId(), InterlockedIncrement(&g_scratchCounter));
     m_path = name;
     RegDeleteTreeA(HKEY_CURRENT_USER, m_path.c_str());
-    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, NULL, 0,
-                                  KEY_ALL_ACCESS, NULL, &m_key, NULL);
+    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                                  NULL, &m_key, NULL);
     EXPECT_EQ(ERROR_SUCCESS, result) << "creating " << m_path;
 }
 
@@ -56,8 +56,8 @@ bool ReadRegistryValue(HKEY root, const char *subkey, const char *name, DWORD *t
     if (result == ERROR_SUCCESS)
     {
         bytes->assign(size, '\0');
-        result = RegQueryValueExA(key, name, NULL, type,
-                                  reinterpret_cast<BYTE *>(&(*bytes)[0]), &size);
+        result =
+            RegQueryValueExA(key, name, NULL, type, reinterpret_cast<BYTE *>(&(*bytes)[0]), &size);
         bytes->resize(size);
     }
     return result == ERROR_SUCCESS;

@@ -17,8 +17,8 @@ inline testing::AssertionResult IsHresult(const char *expectedText, const char *
     char codes[64];
     std::snprintf(codes, sizeof codes, "0x%08lX, expected 0x%08lX",
                   static_cast<unsigned long>(actual), static_cast<unsigned long>(expected));
-    return testing::AssertionFailure() << actualText << " is " << codes << " (" << expectedText
-                                       << ")";
+    return testing::AssertionFailure()
+           << actualText << " is " << codes << " (" << expectedText << ")";
 }
 
 #define EXPECT_HR(expected, actual) EXPECT_PRED_FORMAT2(IsHresult, expected, actual)
