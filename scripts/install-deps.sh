@@ -38,6 +38,7 @@ packages=(
   googletest
   locales
   python3
+  clang-format
 )
 
 missing=()

@@ -72,7 +72,7 @@ expect native enable-i386-exec.sh 0 'run natively' '!would:'
 # A fresh machine: nothing there at all.
 machine bare 0 none none none
 expect bare install-deps.sh 0 'would: dpkg --add-architecture i386' \
-  'would: apt-get install .* wine32:i386 .*wine64 .*wixl msitools osslsigncode openssl' \
+  'would: apt-get install .* wine32:i386 .*wine64 .*wixl msitools osslsigncode openssl .*python3 clang-format' \
   "would: add 'ja_JP.UTF-8 UTF-8'" 'would: locale-gen' \
   'no emulator' 'no emulator' 'would: write .deb http://deb.debian.org/debian bookworm-backports main' \
   'would: apt-get install .* -t bookworm-backports qemu-user-static' \
