@@ -55,9 +55,29 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     act dpkg --add-architecture i386 || fail "dpkg --add-architecture i386 failed"
   fi
-  act apt-get update -q || fail "apt-get update failed; check the network and apt's sources"
-  act apt-get install -y -q --no-install-recommends "${missing[@]}" ||
-    fail "apt-get install failed; check the network and apt's sources, then run again"
+  # A mirror caught mid-sync serves an index that does not match its
+  # release file ("File has unexpected size") for a while: try again, then
+  # install from the lists apt has.
+  updated=0
+  for attempt in 1 2 3; do
+    if act apt-get update -q; then
+      updated=1
+      break
+    fi
+    [ $attempt = 3 ] || sleep 15
+  done
+  install=(apt-get install -y -q --no-install-recommends "${missing[@]}")
+  if ! act "${install[@]}"; then
+    # With the i386 index of the security updates missing, the i386 halves of
+    # libraries that both widths need exist only in older versions than the
+    # amd64 ones, and apt gives up; the release's own versions fit together.
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ $updated = 0 ] && [ -n "$release" ] ||
+      fail "apt-get install failed; check the network and apt's sources, then run again"
+    say "some package lists could not be read; installing the versions of $release itself"
+    act "${install[@]}" -t "$release" ||
+      fail "apt-get install failed; check the network and apt's sources, then run again"
+  fi
 fi
 
 # Wine spells Unix file names in the locale's character set: the tests that
