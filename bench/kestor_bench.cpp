@@ -127,6 +127,18 @@ bool Check(HRESULT hr, const char *what)
     return false;
 }
 
+// An object of clsid from its local server; NULL, with a FAILED line naming
+// what was being activated, when COM cannot give one.
+IKestor *ActivateLocal(const CLSID &clsid, const char *what)
+{
+    IKestor *object = NULL;
+    if (!Check(CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
+                                reinterpret_cast<void **>(&object)),
+               what))
+        return NULL;
+    return object;
+}
+
 // ---- Services --------------------------------------------------------------
 
 SC_HANDLE OpenNamedService(const char *name, DWORD access)
@@ -541,13 +553,10 @@ CallFigures MeasureCalls(IKestor *broker, IKestor *nullObject)
 CallFigures MeasureCallsOnWarmServers()
 {
     CallFigures calls = {};
-    IKestor *object = NULL, *nullObject = NULL;
-    if (Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
-                               reinterpret_cast<void **>(&object)),
-              "activating the broker") &&
-        Check(CoCreateInstance(CLSID_KestorNullServer, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
-                               reinterpret_cast<void **>(&nullObject)),
-              "activating the do-nothing server"))
+    IKestor *object = ActivateLocal(CLSID_KestorObj, "activating the broker");
+    IKestor *nullObject =
+        object ? ActivateLocal(CLSID_KestorNullServer, "activating the do-nothing server") : NULL;
+    if (object && nullObject)
     {
         calls = MeasureCalls(object, nullObject);
     }
@@ -894,10 +903,8 @@ int MeasureClientWidths()
     }
     if (!Check(CoInitializeEx(NULL, COINIT_MULTITHREADED), "CoInitializeEx"))
         return 1;
-    IKestor *held = NULL;
-    if (Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
-                               reinterpret_cast<void **>(&held)),
-              "activating the broker"))
+    IKestor *held = ActivateLocal(CLSID_KestorObj, "activating the broker");
+    if (held)
     {
         const std::string clients[2] = {"\"" + BinPath("KestorBenchClient.exe") + "\"",
                                         "\"" + BinPath("x64\\KestorBenchClient.exe") + "\""};
@@ -967,10 +974,8 @@ void FillSettingsKey(bool add)
 FullKeyFigures MeasureWritesIntoAFullKey()
 {
     FullKeyFigures figures = {};
-    IKestor *object = NULL;
-    if (!Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
-                                reinterpret_cast<void **>(&object)),
-               "activating the broker"))
+    IKestor *object = ActivateLocal(CLSID_KestorObj, "activating the broker");
+    if (object == NULL)
         return figures;
     BSTR path = SysAllocString(L"GPI\\Settings");
     BSTR name = SysAllocString(L"BenchValue");
@@ -1075,10 +1080,8 @@ void FillSettingsKeyAsOneCallerCould()
 FilledKeyFigures MeasureNewNamesIntoAFilledKey()
 {
     FilledKeyFigures figures = {};
-    IKestor *object = NULL;
-    if (!Check(CoCreateInstance(CLSID_KestorObj, NULL, CLSCTX_LOCAL_SERVER, IID_IKestor,
-                                reinterpret_cast<void **>(&object)),
-               "activating the broker"))
+    IKestor *object = ActivateLocal(CLSID_KestorObj, "activating the broker");
+    if (object == NULL)
         return figures;
     BSTR path = SysAllocString(L"GPI\\Settings");
     BSTR data = SysAllocString(L"a new setting");

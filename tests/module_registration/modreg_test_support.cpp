@@ -56,39 +56,10 @@ void DumpKey(HKEY key, const std::string &relative, std::vector<std::string> *li
 {
     if (!relative.empty())
         lines->push_back("key " + relative);
-    std::vector<BYTE> data(8192);
-    for (DWORD index = 0;; ++index)
-    {
-        char name[16384];
-        DWORD nameLength = sizeof name;
-        DWORD type = 0;
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        LONG result =
-            RegEnumValueA(key, index, name, &nameLength, NULL, &type, data.data(), &dataSize);
-        if (result == ERROR_MORE_DATA)
-        {
-            // A larger value: read it whole rather than end the list there.
-            data.resize(dataSize);
-            nameLength = sizeof name;
-            result =
-                RegEnumValueA(key, index, name, &nameLength, NULL, &type, data.data(), &dataSize);
-        }
-        if (result != ERROR_SUCCESS)
-            break;
-        std::string bytes(reinterpret_cast<char *>(data.data()), dataSize);
-        lines->push_back("value " + relative + " [" + name + "] " + TypeName(type) + " " +
-                         ShowData(type, bytes));
-    }
-    std::vector<std::string> subkeys;
-    for (DWORD index = 0;; ++index)
-    {
-        char name[256];
-        DWORD nameLength = sizeof name;
-        if (RegEnumKeyExA(key, index, name, &nameLength, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        subkeys.push_back(name);
-    }
-    for (const std::string &name : subkeys)
+    for (const RegistryValue &value : ReadRegistryValues(key))
+        lines->push_back("value " + relative + " [" + value.name + "] " + TypeName(value.type) +
+                         " " + ShowData(value.type, value.bytes));
+    for (const std::string &name : RegistrySubkeyNames(key))
     {
         HKEY child;
         if (RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS)

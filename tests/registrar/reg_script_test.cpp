@@ -79,12 +79,13 @@ TEST_F(RegScriptTest, RootKeySpellings)
 
 TEST_F(RegScriptTest, KeysWithDefaultValuesAndNamedValues)
 {
-    ASSERT_SUCCEEDED(
-        Register("Outer = s 'outer default' {\n"
-                 "  'Inner key' = S 'it''s' { Val Named = s 'named text' }\n"
-                 "  val 'Upper' = s x\n"
-                 "  Plain\n"
-                 "}\n"));
+    const char script[] =
+        "Outer = s 'outer default' {\n"
+        "  'Inner key' = S 'it''s' { Val Named = s 'named text' }\n"
+        "  val 'Upper' = s x\n"
+        "  Plain\n"
+        "}\n";
+    ASSERT_SUCCEEDED(Register(script));
     EXPECT_EQ(std::string("outer default\0", 14), Value("Outer", NULL, REG_SZ));
     EXPECT_EQ(std::string("it's\0", 5), Value("Outer\\Inner key", NULL, REG_SZ));
     EXPECT_EQ(std::string("named text\0", 11), Value("Outer\\Inner key", "Named", REG_SZ));
@@ -93,12 +94,7 @@ TEST_F(RegScriptTest, KeysWithDefaultValuesAndNamedValues)
 
     // Registering again writes over and keeps one of everything.
     const std::string once = Dump();
-    ASSERT_SUCCEEDED(
-        Register("Outer = s 'outer default' {\n"
-                 "  'Inner key' = S 'it''s' { Val Named = s 'named text' }\n"
-                 "  val 'Upper' = s x\n"
-                 "  Plain\n"
-                 "}\n"));
+    ASSERT_SUCCEEDED(Register(script));
     EXPECT_EQ(once, Dump());
 }
 

@@ -45,38 +45,9 @@ namespace {
 
 void SnapshotKey(HKEY key, const std::string &path, RegistrySnapshot *out)
 {
-    std::vector<BYTE> data(8192);
-    for (DWORD index = 0;; ++index)
-    {
-        char name[16384];
-        DWORD nameSize = sizeof name;
-        DWORD type = 0;
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        LONG result =
-            RegEnumValueA(key, index, name, &nameSize, NULL, &type, data.data(), &dataSize);
-        if (result == ERROR_MORE_DATA)
-        {
-            // A larger value: read it whole rather than end the list there.
-            data.resize(dataSize);
-            nameSize = sizeof name;
-            result =
-                RegEnumValueA(key, index, name, &nameSize, NULL, &type, data.data(), &dataSize);
-        }
-        if (result != ERROR_SUCCESS)
-            break;
-        (*out)[path + " [" + std::string(name, nameSize) + "]"] =
-            ValueLine(type, std::string(reinterpret_cast<char *>(data.data()), dataSize));
-    }
-    std::vector<std::string> subkeys;
-    for (DWORD index = 0;; ++index)
-    {
-        char name[512];
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, index, name, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        subkeys.push_back(std::string(name, nameSize));
-    }
-    for (const std::string &subkey : subkeys)
+    for (const RegistryValue &value : ReadRegistryValues(key))
+        (*out)[path + " [" + value.name + "]"] = ValueLine(value.type, value.bytes);
+    for (const std::string &subkey : RegistrySubkeyNames(key))
     {
         const std::string here = path + "\\" + subkey;
         HKEY child;

@@ -73,3 +73,45 @@ bool RegistryKeyExists(HKEY root, const char *subkey, REGSAM view)
     }
     return true;
 }
+
+std::vector<RegistryValue> ReadRegistryValues(HKEY key)
+{
+    std::vector<RegistryValue> values;
+    std::vector<BYTE> data(8192);
+    for (DWORD index = 0;; ++index)
+    {
+        char name[16384];
+        DWORD nameSize = sizeof name;
+        DWORD type = 0;
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        LONG result =
+            RegEnumValueA(key, index, name, &nameSize, NULL, &type, data.data(), &dataSize);
+        if (result == ERROR_MORE_DATA)
+        {
+            // A larger value: read it whole rather than end the list there.
+            data.resize(dataSize);
+            nameSize = sizeof name;
+            result =
+                RegEnumValueA(key, index, name, &nameSize, NULL, &type, data.data(), &dataSize);
+        }
+        if (result != ERROR_SUCCESS)
+            break;
+        values.push_back({std::string(name, nameSize), type,
+                          std::string(reinterpret_cast<char *>(data.data()), dataSize)});
+    }
+    return values;
+}
+
+std::vector<std::string> RegistrySubkeyNames(HKEY key)
+{
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index)
+    {
+        char name[512];  // 255 characters, of two bytes each in a double-byte code page
+        DWORD nameSize = sizeof name;
+        if (RegEnumKeyExA(key, index, name, &nameSize, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        names.push_back(std::string(name, nameSize));
+    }
+    return names;
+}

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // A fresh, empty key HKEY_CURRENT_USER\Software\KestorTests\<tag>-<pid>-<n>,
 // deleted with its whole tree by the destructor. Tests that run in parallel
@@ -43,5 +44,18 @@ public:
 bool ReadRegistryValue(HKEY root, const char *subkey, const char *name, DWORD *type,
                        std::string *bytes, REGSAM view = 0);
 bool RegistryKeyExists(HKEY root, const char *subkey, REGSAM view = 0);
+
+// One value of a key as the registry stores it.
+struct RegistryValue
+{
+    std::string name;
+    DWORD type;
+    std::string bytes;
+};
+// The values of key in the registry's order, large ones read whole, up to
+// the first that cannot be read.
+std::vector<RegistryValue> ReadRegistryValues(HKEY key);
+// The names of key's direct subkeys, in the registry's order.
+std::vector<std::string> RegistrySubkeyNames(HKEY key);
 
 #endif  // KESTOR_TESTS_SCRATCH_REGISTRY_H
